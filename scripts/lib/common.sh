@@ -1,0 +1,32 @@
+# Shared by scripts/run and scripts/test: say what is done, install what is
+# missing, build.
+
+say() { printf '==> %s\n' "$*"; }
+
+# Debian packages the project builds, tests and runs with.
+REQUIRED_PACKAGES=(cmake g++ make libgtest-dev python3)
+
+install_missing_packages() {
+  local missing=()
+  for pkg in "${REQUIRED_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    say "packages present: ${REQUIRED_PACKAGES[*]}"
+    return
+  fi
+  say "installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+
+# build_tree DIR [cmake options...]: configure (once) and build DIR.
+build_tree() {
+  local dir=$1
+  shift
+  say "building $dir $*"
+  cmake -S "$ROOT" -B "$ROOT/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$ROOT/$dir" -j "$(nproc)"
+}

@@ -1,0 +1,62 @@
+#include "errors.h"
+
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "output.h"
+#include "page_reader.h"
+#include "request.h"
+#include "settings.h"
+#include "trace.h"
+
+char X_ERRMSG[kErrMsgSize];
+
+namespace {
+
+// Set by the first fatal error; later ones are ignored so that the error
+// page can run to its end.
+bool error_lock = false;
+
+}  // namespace
+
+bool X_error_locked() { return error_lock; }
+
+int ERRMSG(const char* format, ...) {
+  X_trace("ERRMSG: locked= %d :: msgfmt= %s \n", error_lock ? 1 : 0, format);
+  if (error_lock) return -1;
+  error_lock = true;
+
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(X_ERRMSG, sizeof X_ERRMSG, format, args);
+  va_end(args);
+  X_trace("X_ERRMSG: %s", X_ERRMSG);
+
+  X_header();
+  if (!X_ERROR) {
+    if (std::getenv("REQUEST_METHOD")) {
+      std::printf("</table></table></table><hr><h3><pre>\n %s \n</pre></h3><hr>", X_ERRMSG);
+    } else {
+      std::printf("Usage:\n\tVandrel script [-Var Value [-Var2 Value2 [..]]]\n\nERROR: %s\n",
+                  X_ERRMSG);
+    }
+    X_exit(kFatalStatus);
+  }
+  X_redirect(nullptr);
+  X_printfile(X_ERROR, 1);
+  X_exit(kFatalStatus);
+}
+
+void X_exit(int status) {
+  X_trace("X_exit( %d );", status);
+  char scratch[4096];
+  int n = std::snprintf(scratch, sizeof scratch, "%s/X.%d", TMP_DIR ? TMP_DIR : "/tmp",
+                        static_cast<int>(getpid()));
+  if (n > 0 && static_cast<size_t>(n) < sizeof scratch) unlink(scratch);
+  X_trace("X_exit: exit...");
+  std::fflush(stdout);
+  std::exit(status);
+}

@@ -1,0 +1,57 @@
+// Decoding of the request's form fields into the entry table: the query
+// string and path of a GET, the body of a URL-encoded POST.
+#ifndef VANDREL_FORM_INPUT_H_
+#define VANDREL_FORM_INPUT_H_
+
+#include <cstddef>
+#include <cstdio>
+
+// One decoded field. An entry whose name is nullptr ends the table.
+struct entry {
+  char* name;
+  char* val;  // nullptr when the field had no "=" or no content
+};
+
+constexpr int kMaxEntries = 10000;  // at most 9999 pairs and the end marker
+constexpr int kMaxPairs = kMaxEntries - 1;
+constexpr int kMaxPairLength = 50000;
+
+extern entry ent[kMaxEntries];
+// Text of the last decoder error.
+extern const char* POST_errmsg;
+
+enum RequestMethod { kShellRun = -1, kPost = 1, kGet = 2 };
+
+// kPost, kGet or kShellRun from REQUEST_METHOD.
+int GetMethod();
+// 0 for "application/x-www-form-urlencoded" exactly, 1 for anything else.
+int CheckEnctypeMethod();
+
+// Fills `table` from QUERY_STRING (or PATH_INFO); `name` receives the page
+// path. 0, or -1 with POST_errmsg.
+int GET_parser(entry* table, const char* name);
+// Stores PATH_INFO, undecoded, as the value of the pair `name`. 0.
+int GET_path(entry* table, const char* name);
+// Fills `table` from a URL-encoded body on standard input. 0, or -1.
+int POST_parser(entry* table);
+
+// The environment variable's value, or "" when unset.
+const char* GETenv(const char* name);
+// Decodes "%" escapes in place.
+void unescape_url(char* text);
+// Writes the URL-encoded form of `text` into `out` (every byte but letters
+// and digits as "%xx"); cut at a whole escape when out_size is too small.
+void escape_url(const char* text, char* out, size_t out_size);
+// Puts a backslash before every shell metacharacter, in place; `size` is the
+// buffer's capacity (twice the text and one byte always suffice). Cut at a
+// whole character when the buffer is too small.
+void escape_shell_cmd(char* text, size_t size);
+// Turns every "+" into a space, in place.
+void plustospace(char* text);
+// A new text holding `line` up to (not including) the first `stop` or the end.
+char* makeword(const char* line, char stop);
+// A new text read from `stream` up to `stop`, the end of input, or until
+// `*count` reaches 0; `*count` drops by one per byte read.
+char* fmakeword(FILE* stream, char stop, int* count);
+
+#endif  // VANDREL_FORM_INPUT_H_
