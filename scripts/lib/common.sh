@@ -4,7 +4,7 @@
 say() { printf '==> %s\n' "$*"; }
 
 # Debian packages the project builds, tests and runs with.
-REQUIRED_PACKAGES=(cmake g++ make libgtest-dev python3)
+REQUIRED_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev python3 bison)
 
 install_missing_packages() {
   local missing=()

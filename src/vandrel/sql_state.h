@@ -12,4 +12,16 @@ extern long X_INSERT_ID;
 // Set while a row loop runs and when its rows ran out.
 extern int X_eof;
 
+// Settings of <@option>:
+// 1: a database error is a fatal error of the page; 0: only recorded.
+extern int X_sqlTRAP;
+// 1: a database error calls the page function named in TRAPfunc.
+extern int X_sqlFUNC;
+constexpr int kTrapFuncSize = 64;  // at most 62 characters are stored
+extern char TRAPfunc[kTrapFuncSize];
+// 1: transaction statements are sent to the server; 0: skipped.
+extern int X_sqlTRANS;
+// 0: column names lower-cased; 1: upper-cased.
+extern int X_sqlcase;
+
 #endif  // VANDREL_SQL_STATE_H_
