@@ -2,9 +2,13 @@
 
 #include <cstring>
 
+#include "assign_command.h"
+#include "block_commands.h"
+#include "exec_functions.h"
 #include "line_cleaner.h"
 #include "page_commands.h"
 #include "store.h"
+#include "variable_commands.h"
 
 namespace {
 
@@ -17,16 +21,16 @@ struct CommandRow {
 // Words without a handler are recognised but decline, so their lines are
 // shown as text.
 const CommandRow kCommands[] = {
-    {"option", 1, nullptr},     {"compile", 2, nullptr},    {"html", 3, nullptr},
+    {"option", 1, X_option},     {"compile", 2, X_compile},    {"html", 3, X_html},
     {"sqltrap", 4, nullptr},    {"sleep", 5, nullptr},      {"usleep", 6, nullptr},
     {"chdir", 7, nullptr},      {"sqlnames", 8, nullptr},   {"quit", 9, X_quit},
-    {"shell", 10, nullptr},     {"set", 11, nullptr},       {"add", 12, nullptr},
-    {"include", 13, X_include}, {"error", 14, nullptr},     {"unlink", 15, nullptr},
-    {"clear", 16, nullptr},     {"cookie", 17, nullptr},    {"fork", 18, nullptr},
-    {"file", 19, X_File},       {"xfile", 20, X_xFile},     {"replace", 21, nullptr},
-    {"while", 22, nullptr},     {"if", 23, nullptr},        {"elif", 24, nullptr},
-    {"function", 25, nullptr},  {"call", 26, nullptr},      {"exec", 27, nullptr},
-    {"return", 28, nullptr},    {"sql", 29, nullptr},       {"sqlexec", 30, nullptr},
+    {"shell", 10, nullptr},     {"set", 11, X_set},       {"add", 12, X_add},
+    {"include", 13, X_include}, {"error", 14, X_error},     {"unlink", 15, nullptr},
+    {"clear", 16, X_clear},     {"cookie", 17, nullptr},    {"fork", 18, nullptr},
+    {"file", 19, X_File},       {"xfile", 20, X_xFile},     {"replace", 21, X_replace},
+    {"while", 22, X_while},     {"if", 23, X_if},        {"elif", 24, X_if},
+    {"function", 25, X_function},  {"call", 26, X_call},      {"exec", 27, X_exec},
+    {"return", 28, X_return},    {"sql", 29, nullptr},       {"sqlexec", 30, nullptr},
     {"fopen", 31, nullptr},     {"popen", 32, nullptr},     {"fclose", 33, nullptr},
     {"pclose", 34, nullptr},    {"fgets", 35, nullptr},     {"fputs", 36, nullptr},
     {"fseek", 37, nullptr},     {"shmat", 38, nullptr},     {"shmdt", 39, nullptr},
@@ -59,11 +63,6 @@ void fill_command_tree() {
     AVL_insert(&x_BUFFERS.ctree, &cmd.node);
   }
 }
-
-// The assignment command: a tag holding a variable name directly followed
-// by an operator. Assignment operators are not built in yet, so every such
-// line is left to be shown as text.
-int X_let(X_FILE* /*file*/, char* /*line*/, int& /*compile*/, int /*ignore*/) { return -1; }
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "line_buffer.h"
 #include "page_reader.h"
+#include "signals.h"
 #include "trace.h"
 #include "translate.h"
 
@@ -25,6 +26,7 @@ int X_notfound(X_FILE* file, int compile, int ignore) {
           Continue, Break);
   LineBuffer line;
   while (X_fgets(line.data(), kLineSize, file) > 0) {
+    X_signal_point();
     if (ContinueBreak || Continue) ignore = 1;
     if (X_command(file, line.data(), compile, ignore) == 0) continue;
     if (starts_with(line.data(), "<@end>")) return 0;

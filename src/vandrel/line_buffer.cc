@@ -1,27 +1,24 @@
 #include "line_buffer.h"
 
-#include <memory>
-#include <vector>
-
 namespace {
 
-// Buffers returned by finished blocks, ready for the next one.
-std::vector<std::unique_ptr<char[]>>& free_buffers() {
-  static std::vector<std::unique_ptr<char[]>> pool;
-  return pool;
-}
+// Buffers returned by finished blocks, ready for the next one. A free
+// buffer's first bytes hold the link to the next free buffer.
+char* free_list = nullptr;
 
 }  // namespace
 
 LineBuffer::LineBuffer() {
-  auto& pool = free_buffers();
-  if (pool.empty()) {
-    data_ = new char[kLineSize];
+  if (free_list) {
+    data_ = free_list;
+    free_list = *reinterpret_cast<char**>(data_);
   } else {
-    data_ = pool.back().release();
-    pool.pop_back();
+    data_ = new char[kLineSize];
   }
   data_[0] = '\0';
 }
 
-LineBuffer::~LineBuffer() { free_buffers().emplace_back(data_); }
+LineBuffer::~LineBuffer() {
+  *reinterpret_cast<char**>(data_) = free_list;
+  free_list = data_;
+}

@@ -17,6 +17,7 @@
 #include "output.h"
 #include "settings.h"
 #include "store.h"
+#include "signals.h"
 #include "trace.h"
 #include "translate.h"
 
@@ -155,6 +156,7 @@ int X_printfile(const char* path, int compile) {
 
   LineBuffer line;
   while (X_fgets(line.data(), kLineSize, file) > 0) {
+    X_signal_point();
     if (X_command(file, line.data(), compile, 0) != 0) {
       X_transline(line.data(), nullptr, 0, compile);
     } else if (Break) {
