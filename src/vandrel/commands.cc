@@ -5,6 +5,7 @@
 #include "assign_command.h"
 #include "block_commands.h"
 #include "exec_functions.h"
+#include "errors.h"
 #include "line_cleaner.h"
 #include "page_commands.h"
 #include "store.h"
@@ -40,6 +41,12 @@ const CommandRow kCommands[] = {
 };
 
 constexpr int kMaxCode = 39;
+
+// Commands run inside commands (blocks in blocks, calls, includes) at most
+// this deep, so that a hostile page ends with an error instead of
+// exhausting the stack.
+constexpr int kMaxNesting = 10000;
+int nesting = 0;
 
 CommandHandler handler_for(int code) {
   static CommandHandler handlers[kMaxCode + 1] = {};
@@ -97,6 +104,13 @@ int X_command(X_FILE* file, char* line, int& compile, int ignore) {
   int code = X_search_command(name);
   if (code == kTerminatorCode) return -1;
   CommandHandler handler = handler_for(code);
-  if (handler && handler(file, line, compile, ignore) == 0) return 0;
-  return X_let(file, line, compile, ignore);
+  if (!handler) return X_let(file, line, compile, ignore);
+  if (nesting >= kMaxNesting) {
+    ERRMSG("Blocks nested too deeply: %s \n", line);
+    return 0;  // reporting is locked: the line is dropped
+  }
+  ++nesting;
+  int result = handler(file, line, compile, ignore);
+  --nesting;
+  return result == 0 ? 0 : X_let(file, line, compile, ignore);
 }
