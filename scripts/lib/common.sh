@@ -4,7 +4,7 @@
 say() { printf '==> %s\n' "$*"; }
 
 # Debian packages the project builds, tests and runs with.
-REQUIRED_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev python3 bison)
+REQUIRED_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev python3 bison mariadb-server libmariadb-dev pkg-config time socat liburing-dev)
 
 install_missing_packages() {
   local missing=()

@@ -1,0 +1,6 @@
+// Druvik: the I/O benchmark.
+#include "druvik.h"
+
+int main(int argc, char** argv) {
+  return druvik_main(argc, argv);
+}

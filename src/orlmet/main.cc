@@ -1,0 +1,6 @@
+// Orlmet: the client statistics reporter.
+#include "orlmet.h"
+
+int main(int argc, char** argv) {
+  return orlmet_main(argc, argv);
+}

@@ -1,0 +1,6 @@
+// Sennel: the I/O benchmark statistics reporter.
+#include "sennel.h"
+
+int main(int argc, char** argv) {
+  return sennel_main(argc, argv);
+}
