@@ -1,0 +1,6 @@
+// Korbad: the remote statistics command service.
+#include "listener.h"
+
+int main(int argc, char** argv) {
+  return korbad_main(argc, argv);
+}

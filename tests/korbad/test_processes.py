@@ -1,0 +1,176 @@
+"""Processes: a client that goes away ends its command's whole tree, SIGTERM
+to the listener ends everything, a connection stopped by hand ends alone,
+and two hundred simultaneous clients are served without leaving zombies."""
+
+import os
+import selectors
+import signal
+import socket
+import time
+import unittest
+
+from korbad_harness import HOST, Service, alive, children, proc_stat, read_all, wait_for
+
+# Prints a line, then waits on children and grandchildren; one of them
+# ignores SIGTERM, so only the tree clean-up can end it.
+TREE = """sleep 1000 &
+sh -c 'sleep 1001 & sleep 1002' &
+sh -c "trap '' TERM; sleep 1005" &
+echo started
+wait
+"""
+BEFORE_FIRST_LINE = "sleep 1003 &\nsleep 1004\necho late\n"
+CHATTY = "yes chatty\n"
+
+
+def make_service(lister="script"):
+    svc = Service(lister=lister)
+    svc.set_access("access 127.0.0.1\n" + "".join(
+        f"command {name} {svc.script(name + '.sh', body)}\n"
+        for name, body in (("tree", TREE), ("before", BEFORE_FIRST_LINE),
+                           ("chatty", CHATTY)))
+        # A program that runs without a shell, so that hundreds of
+        # requests cost little more than the service's own work.
+        + "command hello /bin/echo\n")
+    return svc.start()
+
+
+def descendants(pid):
+    found, todo = [], [pid]
+    while todo:
+        for child, state in children(todo.pop()):
+            if state != "Z":
+                found.append(child)
+                todo.append(child)
+    return found
+
+
+class ClientGoesAway(unittest.TestCase):
+    def leave_during(self, svc, request, first=b"", size=3):
+        """Starts request, reads the first bytes, leaves; returns the tree it had."""
+        known = len(svc.connect_pids())
+        s = svc.connect(request)
+        if first:
+            self.assertTrue(s.recv(len(first), socket.MSG_WAITALL).startswith(first))
+        conn = wait_for(lambda: svc.connect_pids()[known:])[0]
+        tree = wait_for(lambda: len(descendants(conn)) >= size and descendants(conn))
+        self.assertTrue(tree, "the command did not start its children")
+        s.close()
+        return conn, tree
+
+    def assert_all_gone(self, svc, pids):
+        left = wait_for(lambda: not [p for p in pids if alive(p)], timeout=10)
+        self.assertTrue(left, [(p, proc_stat(p)) for p in pids if alive(p)])
+
+    def test_tree_is_killed_with_the_script(self):
+        svc = make_service("script")
+        with svc:
+            conn, tree = self.leave_during(svc, b"tree\n", b"STAT *** OK COMMAND (cmd: tree)\n")
+            self.assert_all_gone(svc, tree + [conn])
+            self.assertEqual(svc.others(), [])
+            self.assertIn(b'Korbad-%d:> Exit -> [127.0.0.1] CMD= "tree\n"' % conn, svc.log())
+            # A command that is still writing, and one that never wrote.
+            conn, tree = self.leave_during(svc, b"chatty\n", b"STAT *** OK", size=1)
+            self.assert_all_gone(svc, tree + [conn])
+            conn, tree = self.leave_during(svc, b"before\n")
+            self.assert_all_gone(svc, tree + [conn])
+            self.assertEqual(svc.others(), [])
+            self.assertTrue(alive(svc.proc.pid))
+
+    def test_tree_is_killed_with_the_ptree_tool(self):
+        svc = make_service("ptree")
+        with svc:
+            conn, tree = self.leave_during(svc, b"tree\n", b"STAT *** OK")
+            self.assert_all_gone(svc, tree + [conn])
+            self.assertEqual(svc.others(), [])
+
+    def test_without_a_lister_only_the_connection_ends(self):
+        svc = make_service(None)
+        with svc:
+            conn, tree = self.leave_during(svc, b"tree\n", b"STAT *** OK")
+            self.assertTrue(wait_for(lambda: not alive(conn)))
+            time.sleep(0.2)
+            self.assertTrue(all(alive(p) for p in tree))
+
+
+class Termination(unittest.TestCase):
+    def test_sigterm_to_listener_ends_everything(self):
+        svc = make_service()
+        with svc:
+            silent = svc.connect()  # never sends: waits with no time-out
+            busy = [svc.connect(b"tree\n") for _ in range(2)]
+            for s in busy:
+                self.assertEqual(s.recv(40, socket.MSG_WAITALL)[:12], b"STAT *** OK ")
+            self.assertTrue(wait_for(lambda: len(svc.others()) >= 3 + 2 * 6))
+            everything = svc.processes()
+            os.kill(svc.proc.pid, signal.SIGTERM)
+            self.assertEqual(svc.proc.wait(timeout=10), 0)
+            self.assertTrue(wait_for(lambda: not [p for p in everything if alive(p)]),
+                            [p for p in everything if alive(p)])
+            for s in [silent] + busy:
+                read_all(s, timeout=5)  # ends, rather than timing out
+                s.close()
+            self.assertIn(b"Korbad-%d: *** EXIT: got SIGTERM! ***\n" % svc.proc.pid, svc.log())
+
+    def test_sigterm_to_one_connection_ends_only_that_one(self):
+        svc = make_service()
+        with svc:
+            first = svc.connect(b"tree\n")
+            first.recv(12, socket.MSG_WAITALL)
+            conn1 = wait_for(lambda: svc.connect_pids())[0]
+            second = svc.connect(b"tree\n")
+            second.recv(12, socket.MSG_WAITALL)
+            conn2 = wait_for(lambda: len(svc.connect_pids()) == 2 and svc.connect_pids())[1]
+            tree1 = wait_for(lambda: len(descendants(conn1)) >= 4 and descendants(conn1))
+            tree2 = wait_for(lambda: len(descendants(conn2)) >= 4 and descendants(conn2))
+            os.kill(conn1, signal.SIGTERM)
+            self.assertTrue(wait_for(lambda: not [p for p in tree1 + [conn1] if alive(p)]))
+            self.assertIn(b"Korbad-%d: *** EXIT: got SIGTERM! ***\n" % conn1, svc.log())
+            self.assertTrue(all(alive(p) for p in tree2 + [conn2, svc.proc.pid]))
+            self.assertEqual(svc.request(b"hello 1\n"), b"STAT *** OK COMMAND (cmd: hello)\n1\n")
+            first.close()
+            second.close()
+
+
+class ManyClients(unittest.TestCase):
+    CLIENTS = 200
+
+    def test_hundreds_at_once_are_served_and_reaped(self):
+        svc = make_service()
+        with svc:
+            sel = selectors.DefaultSelector()
+            replies = {}
+            for i in range(self.CLIENTS):
+                s = socket.socket()
+                s.setblocking(False)
+                s.connect_ex((HOST, svc.port))
+                sel.register(s, selectors.EVENT_WRITE, i)
+                replies[i] = b""
+            deadline = time.monotonic() + 60
+            open_count = self.CLIENTS
+            while open_count and time.monotonic() < deadline:
+                for key, events in sel.select(timeout=1):
+                    s, i = key.fileobj, key.data
+                    if events & selectors.EVENT_WRITE:
+                        s.send(b"hello %d\n" % i)
+                        sel.modify(s, selectors.EVENT_READ, i)
+                        continue
+                    data = s.recv(4096)
+                    replies[i] += data
+                    if not data:
+                        sel.unregister(s)
+                        s.close()
+                        open_count -= 1
+            for key in list(sel.get_map().values()):
+                key.fileobj.close()
+            for i, reply in replies.items():
+                self.assertEqual(reply, b"STAT *** OK COMMAND (cmd: hello)\n%d\n" % i)
+            # Every connection process has ended and been reaped.
+            listener = svc.proc.pid
+            self.assertTrue(wait_for(lambda: children(listener) == [], timeout=10),
+                            children(listener)[:10])
+            self.assertEqual(len(svc.connect_pids()), self.CLIENTS)
+
+
+if __name__ == "__main__":
+    unittest.main()
