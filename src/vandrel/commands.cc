@@ -4,10 +4,14 @@
 
 #include "assign_command.h"
 #include "block_commands.h"
-#include "exec_functions.h"
+#include "cookies.h"
 #include "errors.h"
+#include "exec_functions.h"
+#include "io_commands.h"
 #include "line_cleaner.h"
 #include "page_commands.h"
+#include "process_commands.h"
+#include "shm_commands.h"
 #include "store.h"
 #include "variable_commands.h"
 
@@ -22,19 +26,45 @@ struct CommandRow {
 // Words without a handler are recognised but decline, so their lines are
 // shown as text.
 const CommandRow kCommands[] = {
-    {"option", 1, X_option},     {"compile", 2, X_compile},    {"html", 3, X_html},
-    {"sqltrap", 4, nullptr},    {"sleep", 5, nullptr},      {"usleep", 6, nullptr},
-    {"chdir", 7, nullptr},      {"sqlnames", 8, nullptr},   {"quit", 9, X_quit},
-    {"shell", 10, nullptr},     {"set", 11, X_set},       {"add", 12, X_add},
-    {"include", 13, X_include}, {"error", 14, X_error},     {"unlink", 15, nullptr},
-    {"clear", 16, X_clear},     {"cookie", 17, nullptr},    {"fork", 18, nullptr},
-    {"file", 19, X_File},       {"xfile", 20, X_xFile},     {"replace", 21, X_replace},
-    {"while", 22, X_while},     {"if", 23, X_if},        {"elif", 24, X_if},
-    {"function", 25, X_function},  {"call", 26, X_call},      {"exec", 27, X_exec},
-    {"return", 28, X_return},    {"sql", 29, nullptr},       {"sqlexec", 30, nullptr},
-    {"fopen", 31, nullptr},     {"popen", 32, nullptr},     {"fclose", 33, nullptr},
-    {"pclose", 34, nullptr},    {"fgets", 35, nullptr},     {"fputs", 36, nullptr},
-    {"fseek", 37, nullptr},     {"shmat", 38, nullptr},     {"shmdt", 39, nullptr},
+    {"option", 1, X_option},
+    {"compile", 2, X_compile},
+    {"html", 3, X_html},
+    {"sqltrap", 4, nullptr},
+    {"sleep", 5, X_sleep},
+    {"usleep", 6, X_usleep},
+    {"chdir", 7, X_chdir},
+    {"sqlnames", 8, nullptr},
+    {"quit", 9, X_quit},
+    {"shell", 10, X_shell},
+    {"set", 11, X_set},
+    {"add", 12, X_add},
+    {"include", 13, X_include},
+    {"error", 14, X_error},
+    {"unlink", 15, X_unlink},
+    {"clear", 16, X_clear},
+    {"cookie", 17, X_cookie},
+    {"fork", 18, X_fork},
+    {"file", 19, X_File},
+    {"xfile", 20, X_xFile},
+    {"replace", 21, X_replace},
+    {"while", 22, X_while},
+    {"if", 23, X_if},
+    {"elif", 24, X_if},
+    {"function", 25, X_function},
+    {"call", 26, X_call},
+    {"exec", 27, X_exec},
+    {"return", 28, X_return},
+    {"sql", 29, nullptr},
+    {"sqlexec", 30, nullptr},
+    {"fopen", 31, X_io_fopen},
+    {"popen", 32, X_io_popen},
+    {"fclose", 33, X_io_fclose},
+    {"pclose", 34, X_io_pclose},
+    {"fgets", 35, X_io_fgets},
+    {"fputs", 36, X_io_fputs},
+    {"fseek", 37, X_io_fseek},
+    {"shmat", 38, X_shmat},
+    {"shmdt", 39, X_shmdt},
     {"end", kTerminatorCode, nullptr},
     {"continue", kTerminatorCode, nullptr},
     {"break", kTerminatorCode, nullptr},

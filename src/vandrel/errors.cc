@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "io_commands.h"
 #include "output.h"
 #include "page_reader.h"
 #include "request.h"
@@ -52,6 +53,7 @@ int ERRMSG(const char* format, ...) {
 
 void X_exit(int status) {
   X_trace("X_exit( %d );", status);
+  X_close_streams();
   char scratch[4096];
   int n = std::snprintf(scratch, sizeof scratch, "%s/X.%d", TMP_DIR ? TMP_DIR : "/tmp",
                         static_cast<int>(getpid()));

@@ -32,7 +32,7 @@ void take_two(const char* args, TwoArgs& out) {
 // variable's window has a fixed length and need not hold a terminating NUL.
 size_t value_length(const X_USER* u) {
   if (u->var.value == nullptr) return 0;
-  if (u->fixed == kBound) return u->cookie > 0 ? strnlen(u->var.value, u->cookie) : 0;
+  if (u->fixed == kBound) return strnlen(u->var.value, X_window_length(u));
   return std::strlen(u->var.value);
 }
 

@@ -136,6 +136,21 @@ char* fmakeword(FILE* stream, char stop, int* count) {
   return keep(word, len);
 }
 
+namespace {
+
+struct StdioSource {
+  FILE* stream;
+  int get() { return std::getc(stream); }
+  bool at_end() const { return std::feof(stream) != 0; }
+};
+
+}  // namespace
+
+int getline(char* buffer, int n, FILE* stream) {
+  StdioSource in{stream};
+  return getline_from(buffer, n, in);
+}
+
 int GET_parser(entry* table, const char* name) {
   if (std::strcmp(GETenv("REQUEST_METHOD"), "GET") != 0) {
     POST_errmsg = "This script should be referenced with a METHOD GET.\n";
@@ -200,8 +215,9 @@ int POST_parser(entry* table) {
   while (count > 0 && !std::feof(stdin)) {
     char* pair = fmakeword(stdin, '&', &count);
     X_trace("fmakeword: [%s]\n", pair);
-    if (x == kMaxPairs) break;
-    store_pair(table, x++, pair);
+    store_pair(table, x, pair);
+    if (x == kMaxPairs) break;  // the 10000th pair is dropped: the end marker takes its place
+    ++x;
   }
   end_table(table, x);
   return 0;

@@ -1,5 +1,7 @@
 // Decoding of the request's form fields into the entry table: the query
-// string and path of a GET, the body of a URL-encoded POST.
+// string and path of a GET, the body of a URL-encoded POST (the multipart
+// body is in multipart_input.h), and the small text routines of the CGI
+// toolkit.
 #ifndef VANDREL_FORM_INPUT_H_
 #define VANDREL_FORM_INPUT_H_
 
@@ -53,5 +55,29 @@ char* makeword(const char* line, char stop);
 // A new text read from `stream` up to `stop`, the end of input, or until
 // `*count` reaches 0; `*count` drops by one per byte read.
 char* fmakeword(FILE* stream, char stop, int* count);
+
+// Reads one line of `stream` into `buffer`: a CR is dropped (the byte after
+// it takes its place, unchecked); LF, the byte 4 or the end of input end the
+// line; the n-th byte read ends it too, so at most n - 1 bytes are kept and
+// the rest of a longer line is read by the next call. The stopping byte
+// becomes the terminating NUL. Returns 1 when the stream is at its end
+// afterwards, else 0. REQUIRES: n >= 1.
+int getline(char* buffer, int n, FILE* stream);
+
+// getline over any byte source with `int get()` (a byte, or EOF) and
+// `bool at_end() const` (true once a read found no more input).
+template <class Source>
+int getline_from(char* buffer, int n, Source& in) {
+  int i = 0;
+  for (;;) {
+    int c = in.get();
+    if (c == '\r') c = in.get();
+    if (c == EOF || c == '\n' || c == 4 || i == n - 1) {
+      buffer[i] = '\0';
+      return in.at_end() ? 1 : 0;
+    }
+    buffer[i++] = static_cast<char>(c);
+  }
+}
 
 #endif  // VANDREL_FORM_INPUT_H_

@@ -62,8 +62,10 @@ void add_argument_name(X_FUN* fn, X_var**& tail, const char* name) {
 
 // Takes the call's argument values, one per argument name, from `args`.
 // A value followed by a lone "," takes the comma with it; a value followed
-// by anything else loses its trailing part from its last ",".
-void bind_arguments(const X_FUN* fn, const char* args, X_heap*& call_hp) {
+// by anything else loses its trailing part from its last ",". With a call
+// arena the argument variables live in it and go with it after the call;
+// without one they are ordinary variables that outlive the call.
+void bind_arguments(const X_FUN* fn, const char* args, X_heap* call_hp) {
   const char* p = args;
   LineBuffer value, next;
   for (const X_var* arg = fn->var; arg; arg = arg->next) {
@@ -82,7 +84,6 @@ void bind_arguments(const X_FUN* fn, const char* args, X_heap*& call_hp) {
       if (comma) *comma = '\0';
     }
     X_trace("X_call: add argument name: %s value: {%s} \n", arg->value, value.data());
-    if (!call_hp) call_hp = X_heap_new();
     X_USER* user = call_hp ? X_USER_new(call_hp, arg->value, value.data()) : nullptr;
     if (!user || AVL_insert(&x_BUFFERS.vtree, &user->node) != 0)
       X_put_value(arg->value, value.data(), 0, 0);
@@ -178,7 +179,8 @@ int X_call_text(const char* call, int compile, char* ret, size_t ret_size) {
     user->next = hidden;
     hidden = user;
   }
-  X_heap* call_hp = nullptr;
+  // Only a call that set variables aside takes its arguments away again.
+  X_heap* call_hp = hidden ? X_heap_new() : nullptr;
   const char* paren = std::strchr(text.data(), '(');
   if (paren) {
     LineBuffer args;

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <string>
 
+#include "cookies.h"
 #include "errors.h"
 #include "form_input.h"
+#include "multipart_input.h"
 #include "page_reader.h"
 #include "settings.h"
 #include "store.h"
@@ -200,8 +202,7 @@ bool decode_request(int method) {
     if (CheckEnctypeMethod() == 0) {
       rc = POST_parser(ent);
     } else {
-      POST_errmsg = "Multipart form data is not supported by this build.\n";
-      rc = -1;
+      rc = E_POST_parser(ent);
     }
   } else {
     rc = GET_parser(ent, "X_PAGE");
@@ -348,6 +349,7 @@ void X_main(int argc, char** argv) {
 
   X_trace("\n==>  X_values(); \n");
   X_values(argc > 0 ? argv[0] : "Vandrel");
+  X_set_cookies();
   if (method != kShellRun) X_header();
 
   X_trace("\n==>  X_action(); \n");

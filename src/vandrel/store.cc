@@ -69,7 +69,33 @@ const char* X_get_value(const char* name) {
     if (Trace) X_trace("X_get_value: not found {%s} \n", name != nullptr ? name : "");
     return nullptr;
   }
-  return u->var.value;
+  return X_user_value(u);
+}
+
+size_t X_window_length(const X_USER* u) {
+  return static_cast<uint16_t>(u->cookie);
+}
+
+const char* X_user_value(X_USER* u) {
+  if (u->fixed != kBound) return u->var.value;
+  if (u->var.value == nullptr) return empty_value;
+  size_t len = X_window_length(u);
+  if (u->view == nullptr) {
+    u->view = static_cast<char*>(X_heap_alloc(u->hp, len + 1));
+    if (u->view == nullptr) return empty_value;
+  }
+  size_t n = strnlen(u->var.value, len);
+  std::memcpy(u->view, u->var.value, n);
+  u->view[n] = '\0';
+  return u->view;
+}
+
+void X_bind_window(X_USER* u, char* window, uint16_t length) {
+  u->fixed = kBound;
+  u->cookie = static_cast<int16_t>(length);
+  u->var.value = window;
+  u->var.next = nullptr;
+  u->view = nullptr;  // sized for this window on the first read
 }
 
 X_USER* X_USER_new(X_heap* hp, const char* name, const char* value) {
@@ -100,7 +126,7 @@ int X_put_value(const char* name, const char* text, int fixed, int cookie) {
     return -1;
   }
   if (u != nullptr && u->fixed == kBound) {
-    copy_into_window(u->var.value, u->cookie, text);
+    copy_into_window(u->var.value, static_cast<int>(X_window_length(u)), text);
   } else if (u != nullptr) {
     if (cookie != 0) u->cookie = static_cast<int16_t>(cookie);
     if (fixed != 0) u->fixed = static_cast<int16_t>(fixed);

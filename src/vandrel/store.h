@@ -4,6 +4,7 @@
 #ifndef VANDREL_STORE_H_
 #define VANDREL_STORE_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "avl.h"
@@ -30,6 +31,7 @@ struct X_USER {
   int16_t cookie;  // bound: length of the window; otherwise a caller's mark
   X_heap* hp;      // the variable's own arena
   X_USER* next;    // used while collecting (clearing, hidden call arguments)
+  char* view;      // bound: terminated copy of the window, refreshed on every read
 };
 
 // The single root record of the interpreter.
@@ -48,8 +50,23 @@ void X_store_init();
 // The variable record, or nullptr.
 X_USER* X_get_user(const char* name);
 
-// First value of `name`, or nullptr when there is no such variable.
+// First value of `name`, or nullptr when there is no such variable. For a
+// bound variable this is X_user_value's copy of the window.
 const char* X_get_value(const char* name);
+
+// Length of a bound variable's window: `cookie` read as the unsigned 16 bits
+// it holds (windows reach 65535 bytes).
+size_t X_window_length(const X_USER* u);
+
+// The first value of `u` as a NUL-terminated text. A bound window need not
+// hold a NUL, so for a bound variable this is a copy of the window taken now,
+// cut at the window's end; it lives in the variable's arena and is refreshed
+// by the next read.
+const char* X_user_value(X_USER* u);
+
+// Lays `u` over `length` bytes at `window`: fixed becomes kBound and setting
+// the variable then writes the window in place.
+void X_bind_window(X_USER* u, char* window, uint16_t length);
 
 // Gives `name` exactly the value `text`. A non-zero `fixed` or `cookie`
 // replaces the variable's mark. -1 (with "## Fixed Value: %s" in X_ERRMSG)

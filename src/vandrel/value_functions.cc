@@ -412,7 +412,7 @@ void show_variable(const char* name, ValueSink& sink) {
   if (!value) return;
   // A bound variable's text lies in a shared window of fixed length and
   // need not end with a NUL.
-  size_t len = user->fixed == kBound ? strnlen(value, static_cast<size_t>(user->cookie))
+  size_t len = user->fixed == kBound ? strnlen(value, X_window_length(user))
                                      : std::strlen(value);
   sink.value(value, len);
 }

@@ -20,14 +20,16 @@ namespace {
 class SavedValues {
  public:
   explicit SavedValues(const char* name) : name_(name), hp_(X_heap_new()) {
-    const X_USER* user = X_get_user(name);
+    X_USER* user = X_get_user(name);
     if (!user || !hp_) return;
     X_var** tail = &values_;
     for (const X_var* v = &user->var; v; v = v->next) {
       if (!v->value) continue;
       X_var* copy = static_cast<X_var*>(X_heap_alloc(hp_, sizeof(X_var)));
       if (!copy) break;
-      copy->value = X_heap_strdup(hp_, v->value);
+      // A bound window need not end with a NUL: its first value is read
+      // through the store's bounded copy.
+      copy->value = X_heap_strdup(hp_, v == &user->var ? X_user_value(user) : v->value);
       *tail = copy;
       tail = &copy->next;
     }

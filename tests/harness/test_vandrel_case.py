@@ -72,6 +72,16 @@ class ExpandTest(unittest.TestCase):
         with self.assertRaises(vc.CaseError):
             self.plain("{PID}")
 
+    def test_environment_placeholder(self):
+        values = dict(VALUES, env={"SOCK": "/run/s.sock"})
+        self.assertEqual(self.plain("-S {ENV:SOCK} {REP:2:{ENV:SOCK}}", values),
+                         "-S /run/s.sock /run/s.sock/run/s.sock")
+        self.assertEqual(vc.expand_regex(r"^a{ENV:SOCK}$", values), r"^a/run/s\.sock$")
+        with self.assertRaises(vc.CaseError):
+            self.plain("{ENV:NOT_SET_ANYWHERE}", values)
+        # A case is checked for typos without the variables it will need at run time.
+        vc.parse_case(b"=== home x.config\nshell:00 {ROOT} {ENV:NOT_SET_ANYWHERE}\n")
+
     def test_repeat(self):
         self.assertEqual(self.plain("<{REP:3:ab}>"), "<ababab>")
         self.assertEqual(self.plain("{REP:2:\\x41{ROOT};}"), "A/r/root;A/r/root;")
@@ -79,6 +89,18 @@ class ExpandTest(unittest.TestCase):
         self.assertEqual(len(self.plain("{REP:2094:z}")), 2094)
         with self.assertRaises(vc.CaseError):
             self.plain("{REP:3:abc")
+
+    def test_large_repeat_is_fast_and_byte_exact(self):
+        # A body of some megabytes (an upload) must expand in linear time.
+        start = time.monotonic()
+        text = self.plain("[{REP:200000:\\r\\n\\0\\xFF-{REP:2:ab}}]")
+        self.assertLess(time.monotonic() - start, 5.0)
+        self.assertEqual(len(text), 2 + 200000 * 9)
+        self.assertEqual(text[:11], "[\r\n\0\xff-abab\r")
+        self.assertEqual(text[-3:], "ab]")
+        pieces = vc.expand("a{REP:50000:x{STAMP}}b", dict(VALUES, PID="1"), patterns=True)
+        self.assertEqual(len(pieces), 100001)
+        self.assertEqual((pieces[0], pieces[1], pieces[-1]), ("ax", vc.STAMP, "b"))
 
     def test_markers_only_in_expectations(self):
         pieces = vc.expand("a{STAMP}b{...}c", dict(VALUES, PID="7"), patterns=True)
@@ -221,6 +243,14 @@ class RunTest(unittest.TestCase):
                                "=== stdout\ncwd={ROOT}\n"
                                "home= tmp={TMP} leak=unset extra=unset pid={PID}\n")
         self.assertEqual(result.failures, [])
+
+    def test_environment_reaches_the_run_only_when_named(self):
+        result = self.run_text("=== page page.txt\n=== env\nEXTRA={ENV:VANDREL_SELFTEST_LEAK}\n"
+                               "=== status\n3\n=== stdout\ncwd={ROOT}\n"
+                               "home={HOME} tmp={TMP} leak=unset extra=yes pid={PID}\n")
+        self.assertEqual(result.failures, [])
+        with self.assertRaises(vc.CaseError):
+            self.run_text("=== env\nEXTRA={ENV:NOT_SET_ANYWHERE}\n")
 
     def test_timeout_kills_the_run(self):
         with open(self.prog, "w") as f:

@@ -80,6 +80,26 @@ ANY = Marker("...", ".*?")
 _SIMPLE_ESCAPES = {"r": "\r", "t": "\t", "n": "\n", "0": "\0", "\\": "\\", "{": "{"}
 _NAME_RE = re.compile(r"\{([A-Z]+)\}")
 _REP_RE = re.compile(r"\{REP:(\d+):")
+# {ENV:NAME}: a variable of the caller's environment (a database socket, credentials), so that
+# a case can hand it to the run; a case that needs one which is not set is broken, not skipped.
+_ENV_RE = re.compile(r"\{ENV:([A-Za-z_][A-Za-z0-9_]*)\}")
+
+
+class _AnyEnv(dict):
+    """Stands in for the environment while a case is only checked for typos."""
+
+    def __contains__(self, name):
+        return True
+
+    def __missing__(self, name):
+        return "/x/env/" + name
+
+
+def _env_value(name, values):
+    env = values.get("env", os.environ)
+    if name not in env:
+        raise CaseError("{ENV:%s}: the environment variable %s is not set" % (name, name))
+    return env[name]
 
 
 def expand(text, values, patterns=False):
@@ -137,6 +157,11 @@ def expand(text, values, patterns=False):
                 pieces.extend(inner * int(m.group(1)))
                 i = end + 1
                 continue
+            m = _ENV_RE.match(text, i)
+            if m:
+                buf.append(_env_value(m.group(1), values))
+                i = m.end()
+                continue
             m = _NAME_RE.match(text, i)
             if m and m.group(1) == "STAMP":
                 if not patterns:
@@ -179,13 +204,21 @@ def _closing_brace(text, start):
 
 
 def _merge(pieces):
+    # Runs of text are joined once: adding piece by piece is quadratic, and a {REP} of a
+    # few megabytes (an upload body) would take minutes.
     out = []
+    run = []
     for p in pieces:
-        if isinstance(p, str) and out and isinstance(out[-1], str):
-            out[-1] += p
-        elif p != "":
-            out.append(p)
-    return out
+        if isinstance(p, str):
+            run.append(p)
+            continue
+        if run:
+            out.append("".join(run))
+            run = []
+        out.append(p)
+    if run:
+        out.append("".join(run))
+    return [p for p in out if p != ""]
 
 
 def expand_plain(text, values):
@@ -231,6 +264,7 @@ def expand_regex(line, values):
             raise CaseError("{%s} is not known here" % name)
         return m.group(0)
 
+    line = _ENV_RE.sub(lambda m: re.escape(_env_value(m.group(1), values)), line)
     return _NAME_RE.sub(sub, line)
 
 
@@ -327,6 +361,7 @@ def parse_case(data, path="<case>"):
 def _validate(case):
     """Expands everything once with dummy values, so that a typo fails before any run."""
     dummy = {n: "/x/" + n.lower() for n in PLACEHOLDERS}
+    dummy["env"] = _AnyEnv()
     inputs = {n: v for n, v in dummy.items() if n != "PID"}
     try:
         for s in case.sections:
