@@ -12,6 +12,7 @@
 #include "page_commands.h"
 #include "process_commands.h"
 #include "shm_commands.h"
+#include "sql_commands.h"
 #include "store.h"
 #include "variable_commands.h"
 
@@ -29,11 +30,11 @@ const CommandRow kCommands[] = {
     {"option", 1, X_option},
     {"compile", 2, X_compile},
     {"html", 3, X_html},
-    {"sqltrap", 4, nullptr},
+    {"sqltrap", 4, X_sqltrap},
     {"sleep", 5, X_sleep},
     {"usleep", 6, X_usleep},
     {"chdir", 7, X_chdir},
-    {"sqlnames", 8, nullptr},
+    {"sqlnames", 8, X_sqlnames},
     {"quit", 9, X_quit},
     {"shell", 10, X_shell},
     {"set", 11, X_set},
@@ -54,8 +55,8 @@ const CommandRow kCommands[] = {
     {"call", 26, X_call},
     {"exec", 27, X_exec},
     {"return", 28, X_return},
-    {"sql", 29, nullptr},
-    {"sqlexec", 30, nullptr},
+    {"sql", 29, X_sql},
+    {"sqlexec", 30, X_sqlexec},
     {"fopen", 31, X_io_fopen},
     {"popen", 32, X_io_popen},
     {"fclose", 33, X_io_fclose},

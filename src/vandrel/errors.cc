@@ -11,6 +11,7 @@
 #include "page_reader.h"
 #include "request.h"
 #include "settings.h"
+#include "sql_layer.h"
 #include "trace.h"
 
 char X_ERRMSG[kErrMsgSize];
@@ -53,6 +54,7 @@ int ERRMSG(const char* format, ...) {
 
 void X_exit(int status) {
   X_trace("X_exit( %d );", status);
+  X_finish();
   X_close_streams();
   char scratch[4096];
   int n = std::snprintf(scratch, sizeof scratch, "%s/X.%d", TMP_DIR ? TMP_DIR : "/tmp",
