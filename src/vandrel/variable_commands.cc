@@ -118,28 +118,32 @@ void switch_flag(const char* text, int* flag) {
 
 }  // namespace
 
-int X_set(X_FILE* /*file*/, char* line, int& compile, int ignore) {
-  if (!has_tag(line, "<@set>")) return -1;
+namespace {
+
+// <@set> and <@add> differ only in how they store the value.
+int store_command(const char* tag, const char* trace_name, char* line, int compile, int ignore,
+                  void (*store)(const char* name, const char* value)) {
+  if (!has_tag(line, tag)) return -1;
   if (ignore) return 0;
-  X_trace("X_set: {%s} compile: %d ignore: %d \n", line, compile, ignore);
+  X_trace("%s: {%s} compile: %d ignore: %d \n", trace_name, line, compile, ignore);
   LineBuffer text, name, value;
   substitute_args(line, compile, text.data());
   X_debug("%s // %s \n", line, text.data());
   name_and_value(text.data(), name.data(), value.data());
-  X_put_value(name.data(), value.data(), 0, 0);
+  store(name.data(), value.data());
   return 0;
 }
 
+}  // namespace
+
+int X_set(X_FILE* /*file*/, char* line, int& compile, int ignore) {
+  return store_command("<@set>", "X_set", line, compile, ignore,
+                       [](const char* name, const char* value) { X_put_value(name, value, 0, 0); });
+}
+
 int X_add(X_FILE* /*file*/, char* line, int& compile, int ignore) {
-  if (!has_tag(line, "<@add>")) return -1;
-  if (ignore) return 0;
-  X_trace("X_add: {%s} compile: %d ignore: %d \n", line, compile, ignore);
-  LineBuffer text, name, value;
-  substitute_args(line, compile, text.data());
-  X_debug("%s // %s \n", line, text.data());
-  name_and_value(text.data(), name.data(), value.data());
-  X_add_value(name.data(), value.data());
-  return 0;
+  return store_command("<@add>", "X_add", line, compile, ignore,
+                       [](const char* name, const char* value) { X_add_value(name, value); });
 }
 
 int X_clear(X_FILE* /*file*/, char* line, int& compile, int ignore) {
