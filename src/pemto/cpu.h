@@ -1,0 +1,164 @@
+// The CPU model framework: what a processor family contributes to a report
+// (its lists of event sets, its formulas and its line formats), the table of
+// derived metrics the sampling threads fill, the three aggregators, and the
+// choice of the model from the processor name the counter library reports.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "counters/cpc.h"
+
+struct tstate;
+
+// Metrics types: which report a run produces.
+constexpr int kPerReference = 1;
+constexpr int kPerSecond = 2;
+constexpr int kPerInstruction = 3;
+constexpr int kMemory = 4;
+
+// One sampling pass of one CPU: a row per event set in list order, with the
+// count of each counter and, in the last column, the ticks the set ran for.
+class SampleMatrix {
+ public:
+  SampleMatrix(int nsets, int ncounters);
+  // False when the rows could not be allocated.
+  bool ok() const { return cells_ != nullptr; }
+  int nsets() const { return nsets_; }
+  int ncounters() const { return ncounters_; }
+  // The cells of row s (ncounters() + 1 of them), null outside the matrix.
+  uint64_t* row(int s);
+  // Cells outside the matrix read as 0, so a formula never reads past it.
+  uint64_t count(int s, int j) const;
+  uint64_t ticks(int s) const { return count(s, ncounters_); }
+
+  // The formulas' names: first, second and third count of set s, its ticks.
+  double a(int s) const { return static_cast<double>(count(s, 0)); }
+  double b(int s) const { return static_cast<double>(count(s, 1)); }
+  double x(int s) const { return static_cast<double>(count(s, 2)); }
+  double t(int s) const { return static_cast<double>(ticks(s)); }
+
+ private:
+  int nsets_, ncounters_;
+  std::unique_ptr<uint64_t[]> cells_;
+};
+
+// One row of metric values per sampled CPU. A row is written by its CPU's
+// sampling thread while the main thread prints; the cells are atomic so that
+// a line may mix two passes of a CPU but never reads a torn value.
+class MetricTable {
+ public:
+  static constexpr int kColumns = 512;
+
+  // Zero-filled rows; false when out of memory.
+  bool create(int rows);
+  void destroy();
+  int rows() const { return rows_; }
+  // Cells outside the table are ignored and read as 0.
+  void set(int row, int column, double value);
+  double get(int row, int column) const;
+
+ private:
+  std::unique_ptr<std::atomic<double>[]> cells_;
+  int rows_ = 0;
+};
+
+extern MetricTable metrics;
+
+// Aggregators over rows 0 .. ncpus-1 of one column of metrics.
+typedef double (*aggregate_fn)(int ncpus, int column);
+double sum_metric(int ncpus, int column);
+double avg_metric(int ncpus, int column);
+// The largest value, starting from 0.0: negative values never win.
+double max_metric(int ncpus, int column);
+
+// How a model prints its lines.
+struct ReportFormat {
+  const char* title;
+  std::vector<const char*> formats;  // one per column, the separator included
+  std::vector<int> summed;           // columns that are totals over the machine
+  bool flush_title;                  // the title is flushed as soon as it is written
+};
+
+class Cpu {
+ public:
+  explicit Cpu(int nbCounters);
+  // Virtual, so that a model can be released through its base.
+  virtual ~Cpu() = default;
+  Cpu(const Cpu&) = delete;
+  Cpu& operator=(const Cpu&) = delete;
+
+  virtual const char* getCpuType() const { return ""; }
+  // Fill row index of metrics from one pass; clk and bus in MHz.
+  virtual void per_reference(int index, const SampleMatrix& data, double clk, double bus) = 0;
+  virtual void per_instruction(int index, const SampleMatrix& data, double clk, double bus) = 0;
+  virtual void per_second(int index, const SampleMatrix& data, double clk, double bus) = 0;
+  virtual void per_second_memory(int index, const SampleMatrix& data, double clk, double bus) = 0;
+  // Dispatches on the metrics type; other types compute nothing.
+  virtual void calc_metrics(int index, const SampleMatrix& data, double clk, double bus);
+  virtual void print_title() {}
+  virtual void print_memory_title() {}
+  // One line per sampled slot (cpuid != -1) among the nslots slots.
+  virtual void print_percpu(int ncpus, const tstate* slots, int nslots);
+  virtual void print_metrics(int ncpus, aggregate_fn aggregate);
+  virtual void print_memory_percpu(int ncpus, const tstate* slots, int nslots);
+  virtual void print_memory_metrics(int ncpus, aggregate_fn aggregate);
+
+  int getNbCounters() const { return nbCounters; }
+  void setNbCounters(int n) { nbCounters = n; }
+  int getMetricsType() const { return metricsType; }
+  void setMetricsType(int type) { metricsType = type; }
+  bool isMemoryMetricsCapable() const { return memoryMetricsCapable; }
+  void setMemoryMetricsCapable(bool capable) { memoryMetricsCapable = capable; }
+  std::vector<std::string> getPrEvents() const { return prEvents; }
+  std::vector<std::string> getPiEvents() const { return piEvents; }
+  std::vector<std::string> getPsEvents() const { return psEvents; }
+  std::vector<std::string> getPsMemoryEvents() const { return psMemoryEvents; }
+  // The list of the current metrics type (per-instruction for unknown types).
+  std::vector<std::string> getEvents() const;
+
+ protected:
+  // The printing every model shares, in its own format.
+  void print_format_title(const ReportFormat& f);
+  void print_format_metrics(const ReportFormat& f, int ncpus, aggregate_fn aggregate);
+  void print_format_percpu(const ReportFormat& f, int ncpus, const tstate* slots, int nslots);
+  void print_standard_memory_title();
+  void print_standard_memory_metrics(int ncpus);
+  void print_standard_memory_percpu(int ncpus, const tstate* slots, int nslots);
+  // Bandwidth of the four memory controllers, one set each (reads, writes).
+  void memory_controllers(int index, const SampleMatrix& data, double clk);
+  // Marks columns first .. last of a row as not measured (-1.0).
+  void unmeasured(int index, int first, int last);
+  // The memory line of a model that cannot measure memory traffic.
+  void print_unmeasured_memory_metrics();
+
+  std::vector<std::string> prEvents;
+  std::vector<std::string> piEvents;
+  std::vector<std::string> psEvents;
+  std::vector<std::string> psMemoryEvents;
+  int nbCounters;
+  int metricsType = kPerInstruction;
+  bool memoryMetricsCapable = false;
+};
+
+// The model of the run and its number of counters, set once at start-up.
+extern Cpu* targetCpu;
+extern int nb_counters;
+
+// The model for the processor the handle counts on, or null when the name is
+// not recognised. Names are compared byte for byte; the perf_event backend,
+// whatever its processor, gets the model of the kernel's generic events.
+// *out_of_memory is set when the model could not be allocated.
+Cpu* create_cpu_model(cpc_t* cpc, bool* out_of_memory);
+
+// Chooses the model, stores it in targetCpu and nb_counters and prints the CPU
+// banner. False after the "not a recognized cpu type" (or "out of heap")
+// message.
+bool select_cpu_model(cpc_t* cpc, const char* progname);
+
+// The usual data-line formats: "%4.0f", then "\t%3.1f" for every other
+// column except the third, "\t%4.0f", when it holds mflops.
+std::vector<const char*> line_formats(int ncolumns, bool mflops_third);

@@ -1,0 +1,208 @@
+// The catalogue of CPU models, one file each. A model fills its event-set
+// lists in its constructor and is read-only afterwards; its formulas address
+// the counts of a pass by the position of a set in the list of the report.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cpu.h"
+
+// UltraSPARC I and II: hit counters, so misses are references minus hits.
+class US2 : public Cpu {
+ public:
+  explicit US2(int nbCounters);
+  const char* getCpuType() const override { return "UltraSPARC I&II"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second_memory(int, const SampleMatrix&, double, double) override {}
+  void print_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+};
+
+// UltraSPARC III, with memory controllers.
+class US3 : public Cpu {
+ public:
+  explicit US3(int nbCounters);
+  const char* getCpuType() const override { return "UltraSPARC III"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second_memory(int index, const SampleMatrix& d, double clk, double bus) override;
+  void print_title() override;
+  void print_memory_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+  void print_memory_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_memory_metrics(int ncpus, aggregate_fn aggregate) override;
+
+ protected:
+  // Columns 0 to 14 in one report mode; S is the data-stall cycle count.
+  void fill(int index, const SampleMatrix& d, double clk, double bus, int type, uint64_t S);
+};
+
+// UltraSPARC IIIi and IIIi+: the lists and formulas of the UltraSPARC III.
+class US3i : public US3 {
+ public:
+  explicit US3i(int nbCounters);
+  const char* getCpuType() const override;
+};
+
+// UltraSPARC III+ and IV: the UltraSPARC III with remote-memory columns.
+class US3p : public US3 {
+ public:
+  explicit US3p(int nbCounters);
+  const char* getCpuType() const override { return "UltraSPARC III+"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void print_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+};
+
+// UltraSPARC IV+: the lists and formulas of the UltraSPARC III+.
+class US4p : public US3p {
+ public:
+  explicit US4p(int nbCounters);
+  const char* getCpuType() const override;
+};
+
+// UltraSPARC T1: no cycle counter; columns it cannot measure hold -1.0.
+class UST1 : public Cpu {
+ public:
+  explicit UST1(int nbCounters);
+  const char* getCpuType() const override { return "UltraSPARC T1"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second_memory(int index, const SampleMatrix& d, double clk, double bus) override;
+  void print_title() override;
+  void print_memory_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+  void print_memory_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_memory_metrics(int ncpus, aggregate_fn aggregate) override;
+};
+
+// UltraSPARC T2 and T2+.
+class UST2 : public Cpu {
+ public:
+  explicit UST2(int nbCounters);
+  const char* getCpuType() const override { return "UltraSPARC T2"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second_memory(int index, const SampleMatrix& d, double clk, double bus) override;
+  void print_title() override;
+  void print_memory_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+  void print_memory_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_memory_metrics(int ncpus, aggregate_fn aggregate) override;
+};
+
+// SPARC64 VI and VII: eight counters, so few sets.
+class Sparc64 : public Cpu {
+ public:
+  explicit Sparc64(int nbCounters);
+  const char* getCpuType() const override { return "SPARC64 VI & VII"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second_memory(int index, const SampleMatrix& d, double clk, double bus) override;
+  void print_title() override;
+  void print_memory_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+  void print_memory_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_memory_metrics(int ncpus, aggregate_fn aggregate) override;
+
+ private:
+  void common(int index, const SampleMatrix& d, double clk, double bus);
+};
+
+// Pentium Pro and Pentium II.
+class P6 : public Cpu {
+ public:
+  explicit P6(int nbCounters);
+  const char* getCpuType() const override { return "Pentium Pro with MMX, Pentium II"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second_memory(int, const SampleMatrix&, double, double) override {}
+  void print_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+};
+
+// Pentium 4 with HyperThreading: the lists and formulas of the P6.
+class Xeon : public P6 {
+ public:
+  explicit Xeon(int nbCounters);
+  const char* getCpuType() const override;
+};
+
+// AMD Opteron and Athlon64: four counters, so some sets have three events.
+class Opteron : public Cpu {
+ public:
+  explicit Opteron(int nbCounters);
+  const char* getCpuType() const override { return "AMD Opteron & Athlon64"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second_memory(int, const SampleMatrix&, double, double) override {}
+  void print_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+};
+
+// Any processor the Linux perf_event backend counts on, through the kernel's
+// generic events. The lists hold only the events the kernel offers here, and
+// a column whose events are missing holds -1.0.
+class LinuxPerf : public Cpu {
+ public:
+  // offered: the events the counter library offers on this machine.
+  LinuxPerf(int nbCounters, const std::set<std::string>& offered);
+  const char* getCpuType() const override { return "Linux perf_event generic events"; }
+  void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
+  void per_second_memory(int, const SampleMatrix&, double, double) override {}
+  void print_title() override;
+  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
+  void print_metrics(int ncpus, aggregate_fn aggregate) override;
+
+  // A metric: column := scale x (sum of the numerator events) / denominator,
+  // all counted in one set; the denominator is an event or, when empty, the
+  // set's ticks (then scale is the CPU clock, making a rate per second).
+  struct Metric {
+    int column;
+    std::vector<std::string> numerator;
+    std::string denominator;
+    enum Scale { kRatio, kPercent, kClock } scale;
+  };
+  // Where a plan puts a metric: its set and the positions of its counts in
+  // it (denominator -1: the ticks).
+  struct Placed {
+    Metric metric;
+    int set;
+    std::vector<int> numerator_at;
+    int denominator_at;
+  };
+  struct Plan {
+    std::vector<std::vector<std::string>> sets;  // events of each set kept
+    std::vector<Placed> metrics;                 // metrics whose events are all offered
+  };
+  // Keeps the sets and metrics of a mode that the offered events allow.
+  static Plan plan(const std::vector<std::vector<std::string>>& sets,
+                   const std::vector<Metric>& metrics, const std::set<std::string>& offered);
+
+ private:
+  void apply(const Plan& plan, int index, const SampleMatrix& d, double clk);
+  Plan reference_, instruction_, second_;
+};

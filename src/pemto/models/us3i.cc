@@ -1,0 +1,8 @@
+// UltraSPARC IIIi and IIIi+: the UltraSPARC III's lists and formulas.
+#include "models/models.h"
+
+US3i::US3i(int nbCounters) : US3(nbCounters) {}
+
+const char* US3i::getCpuType() const {
+  return "UltraSPARC IIIi & IIIi+";
+}
