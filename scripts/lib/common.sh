@@ -3,8 +3,13 @@
 
 say() { printf '==> %s\n' "$*"; }
 
-# Debian packages the project builds, tests and runs with.
-REQUIRED_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev python3 bison mariadb-server libmariadb-dev pkg-config time socat liburing-dev)
+# Debian packages the project builds, tests and runs with: the toolchain and
+# libraries; the database server and web server of the example site; the
+# collector's database driver; the browser, its driver and the Selenium
+# bindings of the end-to-end tests.
+REQUIRED_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev python3 bison mariadb-server
+  libmariadb-dev pkg-config time socat liburing-dev procps lighttpd python3-pymysql
+  chromium chromium-driver python3-selenium)
 
 install_missing_packages() {
   local missing=()
