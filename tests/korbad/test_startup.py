@@ -91,7 +91,7 @@ class Listening(unittest.TestCase):
         with svc:
             self.assertEqual(svc.request(b"STAT_LIST\n"),
                              b"STAT *** LIST COMMAND (STAT_LIST)\nSTAT: uptime\nSTAT: vmstat\n"
-                             b"STAT: free\nSTAT: df\nSTAT *** LIST END (STAT_LIST)\n")
+                             b"STAT: free\nSTAT: df\nSTAT: hestov\nSTAT *** LIST END (STAT_LIST)\n")
 
 
 class BindRetry(unittest.TestCase):
