@@ -1,5 +1,7 @@
 #include "form_input.h"
 
+#include <strings.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +14,10 @@ entry ent[kMaxEntries];
 const char* POST_errmsg = "";
 
 namespace {
+
+constexpr char kUrlEncoded[] = "application/x-www-form-urlencoded";
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // Field texts live for the whole request, in the main arena.
 char* keep(const char* text, size_t len) { return X_heap_strndup(x_BUFFERS.hp, text, len); }
@@ -51,7 +57,16 @@ int GetMethod() {
 }
 
 int CheckEnctypeMethod() {
-  return std::strcmp(GETenv("CONTENT_TYPE"), "application/x-www-form-urlencoded") == 0 ? 0 : 1;
+  // Browsers add parameters such as a character set; only the media type
+  // (case-insensitive, as media types are) decides the decoder.
+  const char* type = GETenv("CONTENT_TYPE");
+  size_t len = std::strcspn(type, ";");
+  while (len > 0 && is_blank(*type)) {
+    ++type;
+    --len;
+  }
+  while (len > 0 && is_blank(type[len - 1])) --len;
+  return len == sizeof kUrlEncoded - 1 && strncasecmp(type, kUrlEncoded, len) == 0 ? 0 : 1;
 }
 
 const char* GETenv(const char* name) {

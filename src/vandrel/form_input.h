@@ -26,7 +26,9 @@ enum RequestMethod { kShellRun = -1, kPost = 1, kGet = 2 };
 
 // kPost, kGet or kShellRun from REQUEST_METHOD.
 int GetMethod();
-// 0 for "application/x-www-form-urlencoded" exactly, 1 for anything else.
+// 0 when CONTENT_TYPE's media type is application/x-www-form-urlencoded
+// (parameters after ";", blanks around the type and letter case aside), 1
+// for anything else.
 int CheckEnctypeMethod();
 
 // Fills `table` from QUERY_STRING (or PATH_INFO); `name` receives the page

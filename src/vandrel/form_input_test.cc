@@ -172,6 +172,27 @@ TEST(EscapeShellTest, CutWhenTheBufferIsFull) {
   EXPECT_STREQ(buf, "a\\;b");
 }
 
+TEST(EnctypeTest, MediaTypeDecidesWhateverItsParameters) {
+  const struct {
+    const char* type;
+    int expected;
+  } cases[] = {
+      {"application/x-www-form-urlencoded", 0},
+      {" Application/X-WWW-Form-URLencoded\t; charset=UTF-8", 0},
+      {"application/x-www-form-urlencoded ", 0},
+      {"application/x-www-form-urlencodedx", 1},
+      {"multipart/form-data; boundary=application/x-www-form-urlencoded", 1},
+      {"; application/x-www-form-urlencoded", 1},
+      {"", 1},
+  };
+  for (const auto& c : cases) {
+    setenv("CONTENT_TYPE", c.type, 1);
+    EXPECT_EQ(CheckEnctypeMethod(), c.expected) << "[" << c.type << "]";
+  }
+  unsetenv("CONTENT_TYPE");
+  EXPECT_EQ(CheckEnctypeMethod(), 1);
+}
+
 class WordTest : public ::testing::Test {
  protected:
   void SetUp() override { X_store_init(); }
