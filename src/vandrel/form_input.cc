@@ -17,6 +17,9 @@ namespace {
 
 constexpr char kUrlEncoded[] = "application/x-www-form-urlencoded";
 
+// Words cut by fmakeword whose warnings are not written yet.
+int cut_words = 0;
+
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // Field texts live for the whole request, in the main arena.
@@ -146,9 +149,13 @@ char* fmakeword(FILE* stream, char stop, int* count) {
       cut = true;
     }
   }
-  if (cut)
-    std::printf("<hr> WARNING: Value value size is over %d!!! [cut]... <hr>", kMaxPairLength);
+  if (cut) ++cut_words;
   return keep(word, len);
+}
+
+void X_form_warnings(FILE* out) {
+  for (; cut_words > 0; --cut_words)
+    std::fprintf(out, "<hr> WARNING: Value value size is over %d!!! [cut]... <hr>", kMaxPairLength);
 }
 
 namespace {

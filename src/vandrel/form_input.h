@@ -55,8 +55,13 @@ void plustospace(char* text);
 // A new text holding `line` up to (not including) the first `stop` or the end.
 char* makeword(const char* line, char stop);
 // A new text read from `stream` up to `stop`, the end of input, or until
-// `*count` reaches 0; `*count` drops by one per byte read.
+// `*count` reaches 0; `*count` drops by one per byte read. A word over
+// kMaxPairLength bytes is cut, and its warning waits for X_form_warnings.
 char* fmakeword(FILE* stream, char stop, int* count);
+// Writes the warning of every word cut since the last call to `out`. The
+// words are read before the CGI header is written, the warnings belong in
+// the body.
+void X_form_warnings(FILE* out);
 
 // Reads one line of `stream` into `buffer`: a CR is dropped (the byte after
 // it takes its place, unchecked); LF, the byte 4 or the end of input end the

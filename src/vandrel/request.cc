@@ -45,6 +45,10 @@ int env_pool_used = 0;
 
 bool header_printed = false;
 
+// How the request is answered.
+enum class Reply { kShell, kCgi };
+Reply reply = Reply::kShell;
+
 int env_pool_left() { return kEnvPoolSize - env_pool_used; }
 
 // Puts "name=value" into the environment through the pool; false when it
@@ -238,8 +242,11 @@ void X_header() {
   if (header_printed) return;
   header_printed = true;
   std::printf("\r\n\r\n<!-- %s -->\n\n", kBanner);
+  X_form_warnings(stdout);
   std::fflush(stdout);
 }
+
+bool X_body_open() { return reply == Reply::kShell || header_printed; }
 
 void X_values(const char* prog) {
   std::string key = server_key();
@@ -334,10 +341,13 @@ void X_main(int argc, char** argv) {
   Trace = 0;
   X_store_init();
   X_env();
+  // Known before the first trace line: inline tracing must not write into
+  // a header that is still open.
+  int method = GetMethod();
+  reply = method == kShellRun ? Reply::kShell : Reply::kCgi;
   X_trace("==> Vandrel: started...");
   X_debug("==> Vandrel: started...");
 
-  int method = GetMethod();
   if (method == kShellRun) {
     X_trace("Unknown http method");
     take_shell_arguments(argc, argv);

@@ -15,6 +15,10 @@ int X_checkpage(const char* name);
 // Writes the banner comment, once per process.
 void X_header();
 
+// True while text may go to standard output as part of the page: always in
+// a shell run, after the header block in a CGI request.
+bool X_body_open();
+
 // Builds the built-in variables, loads the request's fields, and chooses and
 // validates the page and the error page. `prog` is argument zero.
 void X_values(const char* prog);
