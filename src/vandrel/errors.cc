@@ -37,6 +37,13 @@ int ERRMSG(const char* format, ...) {
   va_end(args);
   X_trace("X_ERRMSG: %s", X_ERRMSG);
 
+  if (X_head_request()) {
+    // The answer to HEAD is a header without a body: the error page and the
+    // message would be body, so only the header is completed.
+    X_content_type();
+    X_header();
+    X_exit(kFatalStatus);
+  }
   X_header();
   if (!X_ERROR) {
     if (std::getenv("REQUEST_METHOD")) {

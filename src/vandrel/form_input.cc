@@ -56,6 +56,7 @@ int GetMethod() {
   if (!method) return kShellRun;
   if (std::strcmp(method, "POST") == 0) return kPost;
   if (std::strcmp(method, "GET") == 0) return kGet;
+  if (std::strcmp(method, "HEAD") == 0) return kHead;
   return kShellRun;
 }
 
@@ -174,7 +175,9 @@ int getline(char* buffer, int n, FILE* stream) {
 }
 
 int GET_parser(entry* table, const char* name) {
-  if (std::strcmp(GETenv("REQUEST_METHOD"), "GET") != 0) {
+  // A HEAD request is a GET without the body of the answer.
+  const char* method = GETenv("REQUEST_METHOD");
+  if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0) {
     POST_errmsg = "This script should be referenced with a METHOD GET.\n";
     return -1;
   }

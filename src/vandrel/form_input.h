@@ -22,17 +22,17 @@ extern entry ent[kMaxEntries];
 // Text of the last decoder error.
 extern const char* POST_errmsg;
 
-enum RequestMethod { kShellRun = -1, kPost = 1, kGet = 2 };
+enum RequestMethod { kShellRun = -1, kPost = 1, kGet = 2, kHead = 3 };
 
-// kPost, kGet or kShellRun from REQUEST_METHOD.
+// kPost, kGet, kHead or kShellRun from REQUEST_METHOD.
 int GetMethod();
 // 0 when CONTENT_TYPE's media type is application/x-www-form-urlencoded
 // (parameters after ";", blanks around the type and letter case aside), 1
 // for anything else.
 int CheckEnctypeMethod();
 
-// Fills `table` from QUERY_STRING (or PATH_INFO); `name` receives the page
-// path. 0, or -1 with POST_errmsg.
+// Fills `table` from QUERY_STRING (or PATH_INFO) of a GET or HEAD request;
+// `name` receives the page path. 0, or -1 with POST_errmsg.
 int GET_parser(entry* table, const char* name);
 // Stores PATH_INFO, undecoded, as the value of the pair `name`. 0.
 int GET_path(entry* table, const char* name);

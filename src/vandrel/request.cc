@@ -44,9 +44,10 @@ char env_pool[kEnvPoolSize];
 int env_pool_used = 0;
 
 bool header_printed = false;
+bool content_type_printed = false;
 
 // How the request is answered.
-enum class Reply { kShell, kCgi };
+enum class Reply { kShell, kCgi, kHead };
 Reply reply = Reply::kShell;
 
 int env_pool_left() { return kEnvPoolSize - env_pool_used; }
@@ -241,12 +242,29 @@ int X_checkpage(const char* name) {
 void X_header() {
   if (header_printed) return;
   header_printed = true;
-  std::printf("\r\n\r\n<!-- %s -->\n\n", kBanner);
-  X_form_warnings(stdout);
+  // The first CR LF is the blank line that ends the header block; the rest
+  // is body, which the answer to HEAD has none of.
+  if (reply == Reply::kHead) {
+    std::fputs("\r\n", stdout);
+  } else {
+    std::printf("\r\n\r\n<!-- %s -->\n\n", kBanner);
+    X_form_warnings(stdout);
+  }
   std::fflush(stdout);
 }
 
-bool X_body_open() { return reply == Reply::kShell || header_printed; }
+bool X_head_request() { return reply == Reply::kHead; }
+
+void X_content_type() {
+  if (content_type_printed) return;
+  content_type_printed = true;
+  std::fputs("Content-Type: text/html\r\n", stdout);
+  std::fflush(stdout);
+}
+
+bool X_body_open() {
+  return reply == Reply::kShell || (reply == Reply::kCgi && header_printed);
+}
 
 void X_values(const char* prog) {
   std::string key = server_key();
@@ -344,7 +362,7 @@ void X_main(int argc, char** argv) {
   // Known before the first trace line: inline tracing must not write into
   // a header that is still open.
   int method = GetMethod();
-  reply = method == kShellRun ? Reply::kShell : Reply::kCgi;
+  reply = method == kShellRun ? Reply::kShell : method == kHead ? Reply::kHead : Reply::kCgi;
   X_trace("==> Vandrel: started...");
   X_debug("==> Vandrel: started...");
 
@@ -353,14 +371,17 @@ void X_main(int argc, char** argv) {
     take_shell_arguments(argc, argv);
   } else {
     if (!decode_request(method)) ERRMSG("%s", POST_errmsg);
-    std::fputs("Content-Type: text/html\r\n", stdout);
-    std::fflush(stdout);
+    X_content_type();
   }
 
   X_trace("\n==>  X_values(); \n");
   X_values(argc > 0 ? argv[0] : "Vandrel");
   X_set_cookies();
   if (method != kShellRun) X_header();
+  if (method == kHead) {
+    X_trace("\n==>  HEAD: no body; EXIT; \n");
+    X_exit(0);
+  }
 
   X_trace("\n==>  X_action(); \n");
   X_action();

@@ -12,11 +12,19 @@ void X_env();
 // accessible file, else -1.
 int X_checkpage(const char* name);
 
-// Writes the banner comment, once per process.
+// Writes the banner comment, once per process; it ends a CGI header block.
+// In a HEAD request it writes only the blank line that ends the header.
 void X_header();
 
+// True for a HEAD request: its answer is the header block alone.
+bool X_head_request();
+
+// Writes the CGI content-type header line, once per process.
+void X_content_type();
+
 // True while text may go to standard output as part of the page: always in
-// a shell run, after the header block in a CGI request.
+// a shell run, after the header block in a CGI request, never in a HEAD
+// request.
 bool X_body_open();
 
 // Builds the built-in variables, loads the request's fields, and chooses and

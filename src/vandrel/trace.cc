@@ -131,9 +131,9 @@ int X_trace(const char* format, ...) {
   if (!X_HOME) return -1;
   if (!trace_decided) decide_trace_level();
   if (Trace == 0) return 0;
-  // Inline trace is page text: while a CGI header is still open it goes to
-  // standard error, the web server's log, so that the header stays well
-  // formed.
+  // Inline trace is page text: while a CGI header is still open (and
+  // throughout a HEAD request, which has no body) it goes to standard error,
+  // the web server's log, so that the header stays well formed.
   FILE* stream = Trace == 1 ? (X_body_open() ? X_output() : stderr) : trace_stream;
   if (!stream) return 0;
   va_list args;
