@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "io_commands.h"
+#include "multipart_input.h"
 #include "output.h"
 #include "page_reader.h"
 #include "request.h"
@@ -63,6 +64,7 @@ void X_exit(int status) {
   X_trace("X_exit( %d );", status);
   X_finish();
   X_close_streams();
+  X_remove_uploads();
   char scratch[4096];
   int n = std::snprintf(scratch, sizeof scratch, "%s/X.%d", TMP_DIR ? TMP_DIR : "/tmp",
                         static_cast<int>(getpid()));

@@ -46,6 +46,35 @@ void end_table(entry* table, int x) {
 
 int pid() { return static_cast<int>(getpid()); }
 
+// The uploads of the request, for X_remove_uploads. Names are kept relative
+// to a descriptor of their directory, so that a relative TMP_DIR still
+// names the same files after the page has changed directories; the texts
+// are the entry values, which live as long as the process.
+struct Uploads {
+  pid_t owner = -1;
+  int dir_fd = -1;  // AT_FDCWD when the directory could not be opened
+  const char* names[kMaxPairs];
+  int count = 0;
+};
+Uploads uploads;
+
+void forget_uploads() {
+  if (uploads.dir_fd >= 0) close(uploads.dir_fd);
+  uploads.dir_fd = -1;
+  uploads.count = 0;
+  uploads.owner = getpid();
+}
+
+// Notes the upload just created at `path` ("<dir>/<file>").
+void note_upload(const char* dir, const char* path) {
+  if (uploads.count == kMaxPairs) return;  // one per pair: cannot happen
+  if (uploads.dir_fd == -1) {
+    uploads.dir_fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (uploads.dir_fd < 0) uploads.dir_fd = AT_FDCWD;
+  }
+  uploads.names[uploads.count++] = uploads.dir_fd == AT_FDCWD ? path : path + std::strlen(dir) + 1;
+}
+
 // Writes all of `data` to `fd`; false on an error.
 bool write_all(int fd, const char* data, size_t len) {
   while (len > 0) {
@@ -142,6 +171,7 @@ class Parser {
   }
 
   int run() {
+    forget_uploads();
     char boundary[kBoundaryLineSize];
     getline_from(boundary, kBoundaryLineSize, in_);
     Separator sep(std::string("\r\n") + boundary);
@@ -207,6 +237,7 @@ class Parser {
     int fd = create_file(path, O_WRONLY);
     if (fd < 0)
       return fail("Cannot create the upload file %s: %s\n", path.c_str(), std::strerror(errno));
+    if (table_[i].val) note_upload(dir_, table_[i].val);  // also when the body breaks off below
     skip_headers();
     FileSink sink(fd);
     MultipartReader::CopyResult copied = in_.copy_until(sep, sink);
@@ -350,6 +381,13 @@ MultipartReader::CopyResult MultipartReader::copy_until(const Separator& sep, Co
     buf = buf_.data();
     scan = kept;
   }
+}
+
+void X_remove_uploads() {
+  if (uploads.count == 0 || getpid() != uploads.owner) return;
+  // An upload the page moved away is gone: unlink then finds nothing.
+  for (int k = 0; k < uploads.count; ++k) unlinkat(uploads.dir_fd, uploads.names[k], 0);
+  forget_uploads();
 }
 
 int E_POST_parse(entry* table, int fd, const char* dir) {

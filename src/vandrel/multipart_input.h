@@ -89,6 +89,12 @@ class MultipartReader {
 // and the scratch file in `dir`. 0, or -1 with POST_errmsg.
 int E_POST_parse(entry* table, int fd, const char* dir);
 
+// The upload files that the last parse stored belong to the request: this
+// removes those still at their upload paths. It does so only in the process
+// that parsed, never in one forked from it (their page shares the files),
+// and at most once. Cost: one unlink per upload, at most kMaxPairs.
+void X_remove_uploads();
+
 // E_POST_parser: the body on standard input, files in TMP_DIR;
 // with tracing on, the body is first copied to "post.input" there and parsed
 // from that copy. 0, or -1 with POST_errmsg.

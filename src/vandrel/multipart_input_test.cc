@@ -356,6 +356,28 @@ TEST_F(ParserTest, UnwritableDirectoryFailsClearly) {
       << POST_errmsg;
 }
 
+TEST_F(ParserTest, UploadsAreRemovedFromTheDirectoryTheyWereStoredIn) {
+  // A relative directory, and the page changes directories before the exit:
+  // the file removed is the upload, not one of the same name elsewhere.
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  ASSERT_EQ(mkdir("up", 0700), 0);
+  ASSERT_EQ(mkdir("other", 0700), 0);
+  ASSERT_EQ(mkdir("other/up", 0700), 0);
+  int fd = fd_of(file("f", "u.txt", "data") + "--B--\r\n");
+  ASSERT_EQ(E_POST_parse(table_.data(), fd, "up"), 0);
+  close(fd);
+  std::string name = "u.txt.." + std::to_string(getpid()) + ".0";
+  EXPECT_EQ(table_[0].val, "up/" + name);
+  std::ofstream("other/up/" + name) << "not the upload";
+  ASSERT_EQ(chdir("other"), 0);
+  X_remove_uploads();
+  EXPECT_EQ(read_file("up/" + name), "not the upload");
+  EXPECT_NE(access((dir_ + "/up/" + name).c_str(), F_OK), 0);
+  ASSERT_EQ(chdir(cwd), 0);
+}
+
 TEST_F(ParserTest, UploadNeverFollowsASymlink) {
   std::string target = dir_ + "/target";
   std::ofstream(target) << "keep";
