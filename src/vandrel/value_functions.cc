@@ -102,6 +102,43 @@ void fn_txt2url(const char*, const char* rest, ValueSink& sink) {
   sink.value(encoded);
 }
 
+// Markup characters as entities. Entity conversion of the output leaves
+// these bytes alone (it converts Latin-1 letters only), so the result shows
+// escaped exactly once, on the page as in a command's buffer.
+void fn_txt2html(const char*, const char* rest, ValueSink& sink) {
+  LineBuffer value;
+  value_of(rest, value);
+  static char escaped[6 * kLineSize + 1];  // "&quot;" is the longest: 6 per byte
+  size_t len = 0;
+  for (const char* p = value.data(); *p; ++p) {
+    const char* entity = nullptr;
+    switch (*p) {
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      case '\'':
+        entity = "&#39;";
+        break;
+      default:
+        escaped[len++] = *p;
+        continue;
+    }
+    size_t n = std::strlen(entity);
+    std::memcpy(escaped + len, entity, n);
+    len += n;
+  }
+  sink.value(escaped, len);
+}
+
 void fn_url2txt(const char*, const char* rest, ValueSink& sink) {
   LineBuffer value;
   unescape_url(value_of(rest, value));
@@ -368,6 +405,7 @@ const ValueRule kRules[] = {
     {"sh:", Match::kPrefix, fn_sh},
     {"call:", Match::kPrefix, fn_call},
     {"txt2url:", Match::kPrefix, fn_txt2url},
+    {"txt2html:", Match::kPrefix, fn_txt2html},
     {"url2txt:", Match::kPrefix, fn_url2txt},
     {"trim:", Match::kPrefix, fn_trim},
     {"lower:", Match::kPrefix, fn_lower},
