@@ -162,27 +162,43 @@ namespace {
 
 enum class Ready { kOutput, kClientGone };
 
+// What we still watch the client for.
+struct ClientWatch {
+  int fd;
+  short events = POLLIN | POLLRDHUP;
+};
+
+// Only a reset or closed connection means the client has left. An end of
+// its stream means it has finished sending: "nc -q", socat and any client
+// that shuts down its sending side after the request still read the reply
+// until we close. From then on its input is no longer watched (the end of
+// stream would be reported at every poll), but errors and hang-ups are, as
+// poll reports them whatever is asked for. They are taken from poll, not
+// from recv, which goes on returning the end of stream after a reset.
+// TCP shows a full close (FIN) exactly like a half-close until we next write
+// and the client's stack answers with a reset, so a client that closes
+// plainly while its command is silent is noticed at the command's next
+// output; a close that resets (unread data, SO_LINGER 0) is seen at once.
 // Whatever a client sends after its request is not part of the protocol and
-// is dropped. Its end of stream (or an error) means it has gone: a client
-// reads the reply until the service closes, so it never half-closes first,
-// and this is the only sign of departure while a command is silent.
-bool client_gone(int client) {
+// is dropped.
+bool client_gone(ClientWatch* client, short revents) {
+  if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return true;
   char scratch[512];
-  ssize_t n = recv(client, scratch, sizeof(scratch), MSG_DONTWAIT);
-  if (n > 0) return false;
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return false;
-  return true;
+  ssize_t n = recv(client->fd, scratch, sizeof(scratch), MSG_DONTWAIT);
+  if (n == 0) client->events = 0;
+  if (n >= 0) return false;
+  return errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR;
 }
 
 // Waits until the command has output (or has ended) or the client is gone.
-Ready wait_for_output(int out, int client) {
+Ready wait_for_output(int out, ClientWatch* client) {
   for (;;) {
-    struct pollfd p[2] = {{out, POLLIN, 0}, {client, POLLIN | POLLRDHUP, 0}};
+    struct pollfd p[2] = {{out, POLLIN, 0}, {client->fd, client->events, 0}};
     if (poll(p, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return Ready::kOutput;  // cannot happen with valid descriptors; let read decide
     }
-    if (p[1].revents != 0 && client_gone(client)) return Ready::kClientGone;
+    if (p[1].revents != 0 && client_gone(client, p[1].revents)) return Ready::kClientGone;
     if (p[0].revents != 0) return Ready::kOutput;
   }
 }
@@ -204,8 +220,9 @@ bool first_line_complete(const char* buf, size_t have) {
 
 FirstLine wait_first_line(int out, int client, char* buf, size_t cap, size_t* have) {
   *have = 0;
+  ClientWatch watch{client};
   while (!first_line_complete(buf, *have)) {
-    if (wait_for_output(out, client) == Ready::kClientGone) return FirstLine::kClientGone;
+    if (wait_for_output(out, &watch) == Ready::kClientGone) return FirstLine::kClientGone;
     size_t n = read_output(out, buf + *have, cap - *have);
     if (n == 0) return *have > 0 ? FirstLine::kReady : FirstLine::kNoOutput;
     *have += n;
@@ -214,8 +231,9 @@ FirstLine wait_first_line(int out, int client, char* buf, size_t cap, size_t* ha
 }
 
 RelayEnd relay_output(int out, int client, char* buf, size_t cap) {
+  ClientWatch watch{client};
   for (;;) {
-    if (wait_for_output(out, client) == Ready::kClientGone) return RelayEnd::kClientGone;
+    if (wait_for_output(out, &watch) == Ready::kClientGone) return RelayEnd::kClientGone;
     size_t n = read_output(out, buf, cap);
     if (n == 0) return RelayEnd::kOutputEnded;
     if (!send_all(client, buf, n)) return RelayEnd::kClientGone;

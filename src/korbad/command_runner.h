@@ -52,7 +52,8 @@ FirstLine wait_first_line(int out, int client, char* buf, size_t cap, size_t* ha
 enum class RelayEnd { kOutputEnded, kClientGone };
 
 // Copies the command's output to the client as it comes, until the output
-// ends or the client goes away, using buf as the bounded copy buffer.
+// ends or the client goes away, using buf as the bounded copy buffer. A
+// client that has only finished sending has not gone away.
 RelayEnd relay_output(int out, int client, char* buf, size_t cap);
 
 // Sends all of buf on the client socket (no SIGPIPE). False if the client

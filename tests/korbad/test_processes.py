@@ -1,11 +1,13 @@
-"""Processes: a client that goes away ends its command's whole tree, SIGTERM
-to the listener ends everything, a connection stopped by hand ends alone,
-and two hundred simultaneous clients are served without leaving zombies."""
+"""Processes: a client that goes away ends its command's whole tree (one
+that has only finished sending is still served), SIGTERM to the listener
+ends everything, a connection stopped by hand ends alone, and two hundred
+simultaneous clients are served without leaving zombies."""
 
 import os
 import selectors
 import signal
 import socket
+import struct
 import time
 import unittest
 
@@ -21,6 +23,7 @@ wait
 """
 BEFORE_FIRST_LINE = "sleep 1003 &\nsleep 1004\necho late\n"
 CHATTY = "yes chatty\n"
+PACED = "echo one\nsleep 0.3\necho two\n"
 
 
 def make_service(lister="script"):
@@ -28,7 +31,7 @@ def make_service(lister="script"):
     svc.set_access("access 127.0.0.1\n" + "".join(
         f"command {name} {svc.script(name + '.sh', body)}\n"
         for name, body in (("tree", TREE), ("before", BEFORE_FIRST_LINE),
-                           ("chatty", CHATTY)))
+                           ("chatty", CHATTY), ("paced", PACED)))
         # A program that runs without a shell, so that hundreds of
         # requests cost little more than the service's own work.
         + "command hello /bin/echo\n")
@@ -45,17 +48,38 @@ def descendants(pid):
     return found
 
 
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat", "rb") as f:
+        data = f.read()
+    fields = data[data.rindex(b")") + 2:].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def leave(sock, reset=False):
+    if reset:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    sock.close()
+
+
 class ClientGoesAway(unittest.TestCase):
-    def leave_during(self, svc, request, first=b"", size=3):
-        """Starts request, reads the first bytes, leaves; returns the tree it had."""
+    def start_tree(self, svc, request, first=b"", size=3, half_close=False):
+        """Starts request, reads the first bytes; returns the socket, the
+        connection process and the tree it has."""
         known = len(svc.connect_pids())
         s = svc.connect(request)
+        if half_close:
+            s.shutdown(socket.SHUT_WR)
         if first:
             self.assertTrue(s.recv(len(first), socket.MSG_WAITALL).startswith(first))
         conn = wait_for(lambda: svc.connect_pids()[known:])[0]
         tree = wait_for(lambda: len(descendants(conn)) >= size and descendants(conn))
         self.assertTrue(tree, "the command did not start its children")
-        s.close()
+        return s, conn, tree
+
+    def leave_during(self, svc, request, first=b"", size=3, reset=False, half_close=False):
+        """Starts request, reads the first bytes, leaves; returns the tree it had."""
+        s, conn, tree = self.start_tree(svc, request, first, size, half_close)
+        leave(s, reset)
         return conn, tree
 
     def assert_all_gone(self, svc, pids):
@@ -72,10 +96,35 @@ class ClientGoesAway(unittest.TestCase):
             # A command that is still writing, and one that never wrote.
             conn, tree = self.leave_during(svc, b"chatty\n", b"STAT *** OK", size=1)
             self.assert_all_gone(svc, tree + [conn])
-            conn, tree = self.leave_during(svc, b"before\n")
+            # Having read nothing, a plain close would look like a half-close
+            # until the service next writes, which this command never does; a
+            # reset is seen at once.
+            conn, tree = self.leave_during(svc, b"before\n", reset=True)
             self.assert_all_gone(svc, tree + [conn])
             self.assertEqual(svc.others(), [])
             self.assertTrue(alive(svc.proc.pid))
+
+    def test_client_that_finished_sending_gets_the_whole_reply(self):
+        with make_service() as svc, svc.connect(b"paced\n") as s:
+            s.shutdown(socket.SHUT_WR)
+            self.assertEqual(read_all(s), b"STAT *** OK COMMAND (cmd: paced)\none\ntwo\n")
+
+    def test_client_that_finished_sending_is_gone_once_it_closes(self):
+        svc = make_service()
+        with svc:
+            # A close during a chatty command still ends its tree.
+            conn, tree = self.leave_during(svc, b"chatty\n", b"STAT *** OK", size=1,
+                                           half_close=True)
+            self.assert_all_gone(svc, tree + [conn])
+            # During a silent one the end of the client's stream must not keep
+            # waking the service, and its reset must still be seen.
+            s, conn, tree = self.start_tree(svc, b"tree\n", b"STAT *** OK", half_close=True)
+            used = cpu_seconds(conn)
+            time.sleep(0.3)
+            self.assertLess(cpu_seconds(conn) - used, 0.1)
+            leave(s, reset=True)
+            self.assert_all_gone(svc, tree + [conn])
+            self.assertEqual(svc.others(), [])
 
     def test_tree_is_killed_with_the_ptree_tool(self):
         svc = make_service("ptree")
