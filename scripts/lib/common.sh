@@ -6,10 +6,11 @@ say() { printf '==> %s\n' "$*"; }
 # Debian packages the project builds, tests and runs with: the toolchain and
 # libraries; the database server and web server of the example site; the
 # collector's database driver; the browser, its driver and the Selenium
-# bindings of the end-to-end tests.
+# bindings of the end-to-end tests; what builds and checks the Debian package
+# and its manuals and units.
 REQUIRED_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev python3 bison mariadb-server
   libmariadb-dev pkg-config time socat liburing-dev procps lighttpd python3-pymysql
-  chromium chromium-driver python3-selenium)
+  chromium chromium-driver python3-selenium dpkg-dev mandoc iproute2 systemd)
 
 install_missing_packages() {
   local missing=()
