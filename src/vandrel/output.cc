@@ -57,6 +57,13 @@ const EntityTable& entity_table() {
 
 FILE* X_output() { return redirection ? redirection : stdout; }
 
+namespace {
+bool body_open = true;
+}  // namespace
+
+bool X_body_open() { return body_open; }
+void X_set_body_open(bool open) { body_open = open; }
+
 FILE* X_redirect(FILE* stream) {
   FILE* previous = redirection;
   redirection = stream;

@@ -13,6 +13,12 @@ extern int DO_fflush;
 // A text line that is only a newline produces no output (1 on).
 extern int IgnoreEmpty;
 
+// True while text may go to standard output as part of the page. The request
+// entry keeps it: always in a shell run, after the header block in a CGI
+// request, never in a HEAD request.
+bool X_body_open();
+void X_set_body_open(bool open);
+
 // The current output stream: the redirection when set, else stdout.
 FILE* X_output();
 // Redirects the output to `stream` (nullptr: standard output again) and

@@ -13,6 +13,7 @@
 #include "errors.h"
 #include "form_input.h"
 #include "multipart_input.h"
+#include "output.h"
 #include "page_reader.h"
 #include "settings.h"
 #include "store.h"
@@ -248,6 +249,7 @@ void X_header() {
     std::fputs("\r\n", stdout);
   } else {
     std::printf("\r\n\r\n<!-- %s -->\n\n", kBanner);
+    X_set_body_open(true);
     X_form_warnings(stdout);
   }
   std::fflush(stdout);
@@ -260,10 +262,6 @@ void X_content_type() {
   content_type_printed = true;
   std::fputs("Content-Type: text/html\r\n", stdout);
   std::fflush(stdout);
-}
-
-bool X_body_open() {
-  return reply == Reply::kShell || (reply == Reply::kCgi && header_printed);
 }
 
 void X_values(const char* prog) {
@@ -363,6 +361,7 @@ void X_main(int argc, char** argv) {
   // a header that is still open.
   int method = GetMethod();
   reply = method == kShellRun ? Reply::kShell : method == kHead ? Reply::kHead : Reply::kCgi;
+  X_set_body_open(reply == Reply::kShell);
   X_trace("==> Vandrel: started...");
   X_debug("==> Vandrel: started...");
 

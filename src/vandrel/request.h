@@ -22,11 +22,6 @@ bool X_head_request();
 // Writes the CGI content-type header line, once per process.
 void X_content_type();
 
-// True while text may go to standard output as part of the page: always in
-// a shell run, after the header block in a CGI request, never in a HEAD
-// request.
-bool X_body_open();
-
 // Builds the built-in variables, loads the request's fields, and chooses and
 // validates the page and the error page. `prog` is argument zero.
 void X_values(const char* prog);

@@ -10,7 +10,6 @@
 
 #include "heap.h"
 #include "output.h"
-#include "request.h"
 #include "settings.h"
 #include "store.h"
 
