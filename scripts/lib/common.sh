@@ -10,7 +10,7 @@ say() { printf '==> %s\n' "$*"; }
 # and its manuals and units.
 REQUIRED_PACKAGES=(cmake g++ make libgtest-dev libbenchmark-dev python3 bison mariadb-server
   libmariadb-dev pkg-config time socat liburing-dev procps lighttpd python3-pymysql
-  chromium chromium-driver python3-selenium dpkg-dev mandoc iproute2 systemd)
+  chromium chromium-driver python3-selenium dpkg-dev mandoc man-db iproute2 systemd)
 
 install_missing_packages() {
   local missing=()

@@ -87,6 +87,18 @@ class Package(unittest.TestCase):
                 else:
                     self.assertIn(line.replace("{bin}", bin_dir), text)
 
+    def test_every_program_and_file_has_its_manual(self):
+        man = self.path("usr", "share", "man")
+        pages = [os.path.join("man1", p + ".1.gz") for p in USAGE] + [
+            os.path.join("man5", p + ".5.gz") for p in ("x.config", "x.env", "Korbad-access")]
+        for page in pages:
+            with self.subTest(page=page):
+                rendered = subprocess.run(["man", "-l", os.path.join(man, page)], check=True,
+                                          capture_output=True, text=True,
+                                          env=dict(os.environ, MANPAGER="cat", MANWIDTH="80"))
+                self.assertIn("SYNOPSIS" if page.startswith("man1") else "DESCRIPTION",
+                              rendered.stdout)
+
     def test_configuration_is_where_the_programs_look(self):
         self.assertTrue(os.access(self.path("etc", "Korbad", "bin", "chldPID.sh"), os.X_OK))
         with open(self.path("etc", "Vandrel", "x.config")) as f:
