@@ -10,10 +10,23 @@ import unittest
 from served_site import ERROR_MARKS, ServedSite, alive
 
 
+def listening_ports():
+    """Local TCP ports in the LISTEN state."""
+    ports = set()
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        with open(table) as f:
+            for line in f.readlines()[1:]:
+                local, state = line.split()[1], line.split()[3]
+                if state == "0A":
+                    ports.add(int(local.rsplit(":", 1)[1], 16))
+    return ports
+
+
 class Lifecycle(unittest.TestCase):
     def test_serve_fetch_every_linked_page_and_stop(self):
         site = ServedSite()
         try:
+            self.assertIn(site.port, listening_ports())
             status, overview = site.fetch("/")
             self.assertEqual(status, 200)
             self.assertIn("STAT *** OK COMMAND (cmd: hestov)", overview)
@@ -37,6 +50,7 @@ class Lifecycle(unittest.TestCase):
         self.assertGreaterEqual(len(pids), 4)  # database, Korbad, lighttpd, collector
         self.assertEqual([p for p in pids if alive(p)], [])
         self.assertFalse(os.path.exists(run_dir))
+        self.assertNotIn(port, listening_ports())
         segments = subprocess.run(["ipcs", "-m"], capture_output=True, text=True).stdout
         self.assertNotIn("0x%08x" % (0x7ab00000 + port), segments)
 
