@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "patterns.h"
+#include "vandrel/core/patterns.h"
 
 namespace {
 

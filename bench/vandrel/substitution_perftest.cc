@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "output.h"
-#include "store.h"
-#include "translate.h"
+#include "vandrel/core/output.h"
+#include "vandrel/core/variable_store.h"
+#include "vandrel/values/substitution.h"
 
 namespace {
 

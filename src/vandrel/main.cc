@@ -1,4 +1,4 @@
 // Vandrel: the page interpreter, run once per request.
-#include "request.h"
+#include "vandrel/services/request.h"
 
 int main(int argc, char** argv) { X_main(argc, argv); }

@@ -1,0 +1,24 @@
+// Debug and trace logs, switched on by marker files in X_HOME. Both calls are
+// a single level test while their log is off; callers test Trace or Debug
+// themselves before computing expensive arguments.
+#ifndef VANDREL_CORE_TRACE_H_
+#define VANDREL_CORE_TRACE_H_
+
+#include <cstdio>
+
+// 0 off; 1 on; 2 on with a flush after every line.
+extern int Debug;
+// 0 off; 1 inline into the page; 2 trace file; 3 trace file with arena figures.
+extern int Trace;
+
+// Writes one stamped line to the debug log when Debug is on.
+void X_debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes one stamped line to the trace output when Trace is on; -1 while
+// X_HOME is not known yet, 0 otherwise.
+int X_trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes the stamp "%5d.%06d [%6d] " to `stream`.
+void PrintTM(FILE* stream);
+
+#endif  // VANDREL_CORE_TRACE_H_

@@ -1,0 +1,42 @@
+// Command lines: the table of command words and the dispatch of a page line
+// to its handler.
+#ifndef VANDREL_STATEMENTS_COMMAND_TABLE_H_
+#define VANDREL_STATEMENTS_COMMAND_TABLE_H_
+
+#include <cstdint>
+
+#include "vandrel/core/avl_tree.h"
+
+struct X_FILE;
+
+// A command word in the command tree.
+struct X_CMD {
+  avl node;  // key = the word
+  int16_t code;
+};
+
+// Code shared by the block terminators <@end>, <@continue> and <@break>.
+constexpr int kTerminatorCode = 40;
+// A command word has at most this many characters.
+constexpr int kMaxCommandWord = 29;
+
+// A command handler gets the page file the line came from (block commands
+// read further lines from it), the cleaned command line, the caller's compile
+// flag (which <@option> and <@compile> may change) and the ignore flag. It
+// returns 0 when the line was its command, -1 to decline it.
+using CommandHandler = int (*)(X_FILE* file, char* line, int& compile, int ignore);
+
+// The code of command word `word`, or -1. The command tree is filled on the
+// first call.
+int X_search_command(const char* word);
+
+// Recognises and runs (or, ignoring, consumes) the command in `line`, which
+// it cleans first. 0 when the line was a command; -1 when it is text or a
+// block terminator, and the caller then sees the cleaned line.
+int X_command(X_FILE* file, char* line, int& compile, int ignore);
+
+// The argument text of a cleaned command line: everything after the ">" that
+// ends the command word.
+const char* X_command_args(const char* line);
+
+#endif  // VANDREL_STATEMENTS_COMMAND_TABLE_H_

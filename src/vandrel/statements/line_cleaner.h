@@ -1,0 +1,19 @@
+// Cleaning of a page line before it is run or output: comments, control
+// bytes, command cutting and continuation lines.
+#ifndef VANDREL_STATEMENTS_LINE_CLEANER_H_
+#define VANDREL_STATEMENTS_LINE_CLEANER_H_
+
+struct X_FILE;
+
+// Removes comments from `line` (reading further lines of `file` when one
+// spans lines) and turns every byte below 32 except the newline into a blank.
+// REQUIRES: `line` holds a NUL-terminated text in a buffer of kLineSize bytes.
+void X_clean_text(X_FILE* file, char* line);
+
+// Cleans `line` as X_clean_text does. When it is a command line (its first
+// non-blank characters are "<@"), moves the command to the start of the
+// buffer, cuts it at the newline and appends continuation lines, and returns
+// true; a text line stays as it is and the result is false.
+bool X_clean_line(X_FILE* file, char* line);
+
+#endif  // VANDREL_STATEMENTS_LINE_CLEANER_H_

@@ -1,0 +1,138 @@
+#include "vandrel/values/substitution.h"
+
+#include <sys/time.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "vandrel/core/line_buffer.h"
+#include "vandrel/core/output.h"
+#include "vandrel/values/value_sink.h"
+
+int X_value_limit = -1;
+
+void ValueSink::text(const char* p, size_t n) {
+  if (!buf_) {
+    X_write(p, n);
+    return;
+  }
+  size_t room = size_ - 1 - len_;
+  if (n > room) n = room;
+  std::memcpy(buf_ + len_, p, n);
+  len_ += n;
+  buf_[len_] = '\0';
+}
+
+void ValueSink::value(const char* p, size_t n) {
+  if (X_value_limit > 0 && static_cast<size_t>(X_value_limit) < n) n = X_value_limit;
+  text(p, n);
+}
+
+void ValueSink::value(const char* p) { value(p, std::strlen(p)); }
+
+namespace {
+
+// Finds the next "$(" in [p, end).
+const char* find_reference(const char* p, const char* end) {
+  while (p < end) {
+    const char* dollar = static_cast<const char*>(std::memchr(p, '$', end - p));
+    if (!dollar || dollar + 1 >= end) return nullptr;
+    if (dollar[1] == '(') return dollar;
+    p = dollar + 1;
+  }
+  return nullptr;
+}
+
+void translate_into(const char* text, size_t len, ValueSink& sink);
+
+// Replaces the inner references of a reference text, then evaluates it.
+void evaluate_reference(const char* ref, size_t len, ValueSink& sink) {
+  if (len > kMaxReference) len = kMaxReference;
+  LineBuffer inner;
+  ValueSink inner_sink(inner.data(), kMaxReference + 1);
+  translate_into(ref, len, inner_sink);
+  X_transvalue_into(inner.data(), sink);
+}
+
+void translate_into(const char* text, size_t len, ValueSink& sink) {
+  const char* p = text;
+  const char* end = text + len;
+  while (p < end) {
+    const char* dollar = find_reference(p, end);
+    if (!dollar) {
+      sink.text(p, end - p);
+      return;
+    }
+    sink.text(p, dollar - p);
+    const char* ref = dollar + 2;
+    const char* q = ref;
+    for (int depth = 1; q < end; ++q) {
+      if (*q == '(') {
+        ++depth;
+      } else if (*q == ')' && --depth == 0) {
+        break;
+      }
+    }
+    // An unmatched reference runs to the end of the line.
+    evaluate_reference(ref, q - ref, sink);
+    p = q < end ? q + 1 : end;
+  }
+}
+
+}  // namespace
+
+void transvalue(const char* value, char* dest, size_t dest_size) {
+  if (!value) value = "";
+  if (dest) {
+    if (dest_size == 0) return;
+    ValueSink sink(dest, dest_size);
+    sink.value(value);
+    return;
+  }
+  ValueSink sink;
+  sink.value(value);
+  X_fflush(X_output());
+}
+
+int X_transline(const char* line, char* dest, size_t dest_size, int compile) {
+  if (dest && dest_size == 0) return 0;
+  if (dest) dest[0] = '\0';
+  if (IgnoreEmpty && line[0] == '\n') return 0;
+  ValueSink sink = dest ? ValueSink(dest, dest_size) : ValueSink();
+  if (compile) {
+    translate_into(line, std::strlen(line), sink);
+  } else {
+    sink.value(line);
+  }
+  // Values within the line are flushed with it, once.
+  if (!dest) X_fflush(X_output());
+  return 0;
+}
+
+int X_transvalue(const char* ref, char* dest, size_t dest_size) {
+  if (dest && dest_size == 0) return 0;
+  ValueSink sink = dest ? ValueSink(dest, dest_size) : ValueSink();
+  X_transvalue_into(ref, sink);
+  if (!dest) X_fflush(X_output());
+  return 0;
+}
+
+void uppercase(char* text) {
+  for (; *text; ++text) *text = static_cast<char>(std::toupper(static_cast<unsigned char>(*text)));
+}
+
+void lowercase(char* text) {
+  for (; *text; ++text) *text = static_cast<char>(std::tolower(static_cast<unsigned char>(*text)));
+}
+
+long GetDDT() {
+  static bool started = false;
+  static struct timeval previous;
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  long since = started ? (now.tv_sec - previous.tv_sec) * 1000000L + (now.tv_usec - previous.tv_usec)
+                       : 0;
+  started = true;
+  previous = now;
+  return since;
+}
