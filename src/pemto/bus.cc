@@ -1,9 +1,9 @@
-#include "bus.h"
+#include "pemto/bus.h"
 
 #include <cstdint>
 #include <cstdio>
 
-#include "counters/devinfo.h"
+#include "pemto/counters/devinfo.h"
 
 namespace {
 

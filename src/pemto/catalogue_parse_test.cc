@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "counters/sim_testing.h"
-#include "strtoset.h"
+#include "pemto/counters/sim_testing.h"
+#include "pemto/strtoset.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "cpu.h"
+#include "pemto/cpu.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <set>
 
-#include "gtick.h"
-#include "models/models.h"
+#include "pemto/gtick.h"
+#include "pemto/models/models.h"
 
 MetricTable metrics;
 Cpu* targetCpu = nullptr;

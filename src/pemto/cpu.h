@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "counters/cpc.h"
+#include "pemto/counters/cpc.h"
 
 struct tstate;
 

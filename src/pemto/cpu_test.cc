@@ -1,6 +1,6 @@
 // The model framework: choice of the model, banner, lists by report kind,
 // aggregators and the bus clock.
-#include "cpu.h"
+#include "pemto/cpu.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,11 +11,11 @@
 #include <memory>
 #include <string>
 
-#include "bus.h"
-#include "counters/perf_backend.h"
-#include "counters/processor.h"
-#include "counters/sim_testing.h"
-#include "models/models.h"
+#include "pemto/bus.h"
+#include "pemto/counters/perf_backend.h"
+#include "pemto/counters/processor.h"
+#include "pemto/counters/sim_testing.h"
+#include "pemto/models/models.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "gtick.h"
+#include "pemto/gtick.h"
 
 #include <time.h>
 
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cpu.h"
-#include "pemto.h"
+#include "pemto/cpu.h"
+#include "pemto/pemto.h"
 
 std::atomic<int> gtick_stopped{0};
 

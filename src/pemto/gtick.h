@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "counters/processor.h"
-#include "setgrp.h"
+#include "pemto/counters/processor.h"
+#include "pemto/setgrp.h"
 
 // Thread status codes.
 constexpr int kThreadFine = 0;

@@ -1,6 +1,6 @@
 // The sampling thread on simulated processors in real time: rotation, the
 // sample matrix, and the stops on counter errors.
-#include "gtick.h"
+#include "pemto/gtick.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "counters/sim_backend.h"
-#include "counters/sim_testing.h"
-#include "cpu.h"
-#include "models/models.h"
-#include "pemto.h"
-#include "strtoset.h"
+#include "pemto/counters/sim_backend.h"
+#include "pemto/counters/sim_testing.h"
+#include "pemto/cpu.h"
+#include "pemto/models/models.h"
+#include "pemto/pemto.h"
+#include "pemto/strtoset.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Pemto: per-interval CPU hardware-counter metrics of every usable CPU.
-#include "pemto.h"
+#include "pemto/pemto.h"
 
 int main(int argc, char** argv) {
   return pemto_main(argc, argv);

@@ -1,4 +1,4 @@
-#include "pemto.h"
+#include "pemto/pemto.h"
 
 #include <time.h>
 #include <unistd.h>
@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bus.h"
-#include "counters/processor.h"
-#include "strtoset.h"
+#include "pemto/bus.h"
+#include "pemto/counters/processor.h"
+#include "pemto/strtoset.h"
 
 Options* opts = nullptr;
 cpc_t* cpc = nullptr;

@@ -5,10 +5,10 @@
 #include <cstdarg>
 #include <string>
 
-#include "counters/cpc.h"
-#include "cpu.h"
-#include "gtick.h"
-#include "setgrp.h"
+#include "pemto/counters/cpc.h"
+#include "pemto/cpu.h"
+#include "pemto/gtick.h"
+#include "pemto/setgrp.h"
 
 // The run's options, shared by the main thread and the sampling threads;
 // written only before the threads start.

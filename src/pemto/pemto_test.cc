@@ -1,6 +1,6 @@
 // The command line's operands and counting-mode suffixes, CPU discovery and
 // the processor-set filter on fixture systems.
-#include "pemto.h"
+#include "pemto/pemto.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "counters/processor.h"
-#include "counters/sim_testing.h"
-#include "strtoset.h"
+#include "pemto/counters/processor.h"
+#include "pemto/counters/sim_testing.h"
+#include "pemto/strtoset.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "setgrp.h"
+#include "pemto/setgrp.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "counters/alloc_fault.h"
-#include "strtoset.h"
+#include "pemto/counters/alloc_fault.h"
+#include "pemto/strtoset.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "counters/cpc.h"
+#include "pemto/counters/cpc.h"
 
 struct cpc_setgrp_set {
   cpc_set_t* set;

@@ -1,13 +1,13 @@
-#include "setgrp.h"
+#include "pemto/setgrp.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "counters/alloc_fault.h"
-#include "counters/sim_testing.h"
-#include "strtoset.h"
+#include "pemto/counters/alloc_fault.h"
+#include "pemto/counters/sim_testing.h"
+#include "pemto/strtoset.h"
 
 namespace {
 

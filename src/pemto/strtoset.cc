@@ -1,4 +1,4 @@
-#include "strtoset.h"
+#include "pemto/strtoset.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "counters/alloc_fault.h"
+#include "pemto/counters/alloc_fault.h"
 
 cpc_errhndlr_t* strtoset_errfn = nullptr;
 

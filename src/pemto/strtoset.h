@@ -4,7 +4,7 @@
 // counter library offers for the processor (counters, events, attributes).
 #pragma once
 
-#include "counters/cpc.h"
+#include "pemto/counters/cpc.h"
 
 // Where the parser's messages go (function name "cpc_strtoset", sub-code -1);
 // null: nowhere.

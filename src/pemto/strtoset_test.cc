@@ -1,11 +1,11 @@
-#include "strtoset.h"
+#include "pemto/strtoset.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "counters/alloc_fault.h"
-#include "counters/sim_testing.h"
+#include "pemto/counters/alloc_fault.h"
+#include "pemto/counters/sim_testing.h"
 
 namespace {
 

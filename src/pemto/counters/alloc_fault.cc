@@ -1,4 +1,4 @@
-#include "alloc_fault.h"
+#include "pemto/counters/alloc_fault.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "cpc.h"
+#include "pemto/counters/cpc.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -6,11 +6,11 @@
 #include <cstring>
 #include <new>
 
-#include "alloc_fault.h"
-#include "cpc_backend.h"
-#include "perf_backend.h"
-#include "processor.h"
-#include "sim_backend.h"
+#include "pemto/counters/alloc_fault.h"
+#include "pemto/counters/cpc_backend.h"
+#include "pemto/counters/perf_backend.h"
+#include "pemto/counters/processor.h"
+#include "pemto/counters/sim_backend.h"
 
 struct cpc {
   std::unique_ptr<CpcBackend> backend;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cpc.h"
+#include "pemto/counters/cpc.h"
 
 // A request as the library keeps it.
 struct CpcRequest {

@@ -1,4 +1,4 @@
-#include "cpc.h"
+#include "pemto/counters/cpc.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "processor.h"
-#include "sim_testing.h"
+#include "pemto/counters/processor.h"
+#include "pemto/counters/sim_testing.h"
 
 namespace {
 

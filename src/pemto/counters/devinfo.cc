@@ -1,4 +1,4 @@
-#include "devinfo.h"
+#include "pemto/counters/devinfo.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "processor.h"
+#include "pemto/counters/processor.h"
 
 struct di_node {
   std::string path;  // directory of the node; empty for the tree of a machine without one

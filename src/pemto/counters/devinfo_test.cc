@@ -1,4 +1,4 @@
-#include "devinfo.h"
+#include "pemto/counters/devinfo.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "processor.h"
+#include "pemto/counters/processor.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "perf_backend.h"
+#include "pemto/counters/perf_backend.h"
 
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "processor.h"
+#include "pemto/counters/processor.h"
 
 namespace {
 

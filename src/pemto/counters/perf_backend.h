@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "cpc_backend.h"
+#include "pemto/counters/cpc_backend.h"
 
 // The kernel calls the backend makes, replaceable in tests.
 struct PerfSyscalls {

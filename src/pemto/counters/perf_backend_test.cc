@@ -1,4 +1,4 @@
-#include "perf_backend.h"
+#include "pemto/counters/perf_backend.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cpc.h"
-#include "sim_testing.h"
+#include "pemto/counters/cpc.h"
+#include "pemto/counters/sim_testing.h"
 
 namespace {
 

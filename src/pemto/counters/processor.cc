@@ -1,4 +1,4 @@
-#include "processor.h"
+#include "pemto/counters/processor.h"
 
 #include <dirent.h>
 #include <sched.h>
@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "sim_backend.h"
+#include "pemto/counters/sim_backend.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "processor.h"
+#include "pemto/counters/processor.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>

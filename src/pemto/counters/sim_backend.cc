@@ -1,4 +1,4 @@
-#include "sim_backend.h"
+#include "pemto/counters/sim_backend.h"
 
 #include <time.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "processor.h"
+#include "pemto/counters/processor.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cpc_backend.h"
+#include "pemto/counters/cpc_backend.h"
 
 // Nominal clock in MHz of a simulated processor; 0 for a name it does not know.
 int sim_processor_clock(const std::string& name);

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "cpc_backend.h"
-#include "sim_backend.h"
+#include "pemto/counters/cpc_backend.h"
+#include "pemto/counters/sim_backend.h"
 
 struct SimHandle {
   cpc_t* cpc = nullptr;

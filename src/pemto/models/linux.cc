@@ -4,7 +4,7 @@
 // planned at start-up from the offered events: every metric is computed
 // within one set, a metric whose events are not all offered is dropped (its
 // column prints -1.0), and so is a set that no metric needs.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

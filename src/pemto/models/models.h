@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cpu.h"
+#include "pemto/cpu.h"
 
 // UltraSPARC I and II: hit counters, so misses are references minus hits.
 class US2 : public Cpu {

@@ -1,5 +1,5 @@
 // The catalogue: lists, formulas on known passes, headers and line formats.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "counters/sim_testing.h"
-#include "gtick.h"
-#include "setgrp.h"
-#include "strtoset.h"
+#include "pemto/counters/sim_testing.h"
+#include "pemto/gtick.h"
+#include "pemto/setgrp.h"
+#include "pemto/strtoset.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // AMD Opteron and Athlon64: four counters, so a set may carry a third event
 // (X). The columns of the P6. No memory report.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Pentium Pro and Pentium II: two counters; the rates of columns 0 to 2
 // divide by the ticks of set 0. No memory report.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // tick. Columns without an event (the data, instruction and branch stall
 // rates, and the per-reference L1 and TLB ratios, which have no reference
 // count) hold -1.0.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

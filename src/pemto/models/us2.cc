@@ -1,6 +1,6 @@
 // UltraSPARC I and II: the counters count hits, so misses are references
 // minus hits. No memory report.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // UltraSPARC III: two counters, 22 sets per report, four memory controllers.
 #include <initializer_list>
 
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

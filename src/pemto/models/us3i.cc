@@ -1,5 +1,5 @@
 // UltraSPARC IIIi and IIIi+: the UltraSPARC III's lists and formulas.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 US3i::US3i(int nbCounters) : US3(nbCounters) {}
 

@@ -1,6 +1,6 @@
 // UltraSPARC III+ and IV: the UltraSPARC III with Re_DC_miss and Re_PC_miss
 // swapped between sets 7 and 9, and remote writebacks and remote misses.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

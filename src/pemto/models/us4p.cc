@@ -1,5 +1,5 @@
 // UltraSPARC IV+: the UltraSPARC III+'s lists and formulas, and its name.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 US4p::US4p(int nbCounters) : US3p(nbCounters) {}
 

@@ -2,7 +2,7 @@
 // per-reference ratios cannot be measured; such columns hold -1.0. The
 // instruction count is the second event of every set. The T1 predicts every
 // branch not taken, so taken branches are its mispredicted ones (bmr).
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

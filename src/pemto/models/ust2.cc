@@ -1,7 +1,7 @@
 // UltraSPARC T2 and T2+: like the T1, no cycle event and no reference counts
 // (columns it cannot measure hold -1.0), and taken branches are the
 // mispredicted ones. The instruction count is the first event of its sets.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 namespace {
 

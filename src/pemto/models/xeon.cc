@@ -1,5 +1,5 @@
 // Pentium 4 with HyperThreading: the P6's lists and formulas.
-#include "models/models.h"
+#include "pemto/models/models.h"
 
 Xeon::Xeon(int nbCounters) : P6(nbCounters) {}
 
