@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "async_io.h"
-#include "omnitally.h"
+#include "omnitally/omnitally.h"
 #include "options.h"
 #include "pacer.h"
 #include "report.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "numbers.h"
+#include "omnitally/numbers.h"
 
 const char* command_label(int command) {
   switch (command) {

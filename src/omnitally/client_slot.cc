@@ -1,8 +1,8 @@
-#include "client_slot.h"
+#include "omnitally/client_slot.h"
 
 #include <cstring>
 
-#include "numbers.h"
+#include "omnitally/numbers.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "omnitally.h"
+#include "omnitally/omnitally.h"
 
 inline constexpr size_t kClientSlotSize = 200;
 inline constexpr int kClientCounters = 7;  // reads writes SEL1 SEL2 DEL INS UPD

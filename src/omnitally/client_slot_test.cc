@@ -1,4 +1,4 @@
-#include "client_slot.h"
+#include "omnitally/client_slot.h"
 
 #include <gtest/gtest.h>
 

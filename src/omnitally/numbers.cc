@@ -1,4 +1,4 @@
-#include "numbers.h"
+#include "omnitally/numbers.h"
 
 #include <cstdint>
 

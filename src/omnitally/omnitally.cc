@@ -1,4 +1,4 @@
-#include "omnitally.h"
+#include "omnitally/omnitally.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "numbers.h"
+#include "omnitally/numbers.h"
 
 const char* shm_key_text(const char* given) {
   if (given != nullptr) return given;

@@ -1,4 +1,4 @@
-#include "omnitally.h"
+#include "omnitally/omnitally.h"
 
 #include <gtest/gtest.h>
 #include <sys/shm.h>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "numbers.h"
-#include "test_segment.h"
+#include "omnitally/numbers.h"
+#include "omnitally/test_segment.h"
 
 namespace {
 

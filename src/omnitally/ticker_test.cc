@@ -1,4 +1,4 @@
-#include "ticker.h"
+#include "omnitally/ticker.h"
 
 #include <gtest/gtest.h>
 

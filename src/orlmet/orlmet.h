@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "client_slot.h"
+#include "omnitally/client_slot.h"
 
 inline constexpr int kMaxClients = 100000;  // 20 MB of slots
 

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "omnitally.h"
+#include "omnitally/omnitally.h"
 
 inline constexpr char kSennelVersion[] = "v.4.0";
 
