@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
+#include "base/ticker.h"
 #include "omnitally/numbers.h"
 #include "omnitally/omnitally.h"
-#include "omnitally/ticker.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/ticker.h"
 #include "omnitally/numbers.h"
-#include "omnitally/ticker.h"
 
 void print_sennel_usage(FILE* out, const char* prog) {
   std::fprintf(out, "\n%s (vek) %s\n\nUsage: %s key timeout [reset]\n", prog, kSennelVersion, prog);

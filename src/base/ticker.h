@@ -2,8 +2,8 @@
 // interval on the monotonic clock, so time spent copying and printing never
 // accumulates into drift, and a change of the wall clock does not disturb
 // the sampling.
-#ifndef OMNITALLY_TICKER_H_
-#define OMNITALLY_TICKER_H_
+#ifndef BASE_TICKER_H_
+#define BASE_TICKER_H_
 
 #include <cstdint>
 #include <ctime>
@@ -27,4 +27,4 @@ class Ticker {
   timespec deadline_;
 };
 
-#endif  // OMNITALLY_TICKER_H_
+#endif  // BASE_TICKER_H_

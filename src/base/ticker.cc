@@ -1,4 +1,4 @@
-#include "omnitally/ticker.h"
+#include "base/ticker.h"
 
 #include <cerrno>
 
