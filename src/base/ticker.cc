@@ -3,11 +3,31 @@
 #include <cerrno>
 
 namespace {
+
 constexpr int64_t kNsPerSec = 1000000000;
+
+class MonotonicTickClock : public TickClock {
+ public:
+  timespec now() override {
+    timespec ts = {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts;
+  }
+  void sleep_until(const timespec& deadline) override {
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+  }
+};
+
+}  // namespace
+
+TickClock* monotonic_tick_clock() {
+  static MonotonicTickClock clock;
+  return &clock;
 }
 
-Ticker::Ticker(int64_t interval_ns) : interval_ns_(interval_ns) {
-  clock_gettime(CLOCK_MONOTONIC, &deadline_);
+Ticker::Ticker(int64_t interval_ns, TickClock* clock)
+    : interval_ns_(interval_ns), clock_(clock), deadline_(clock->now()) {
   advance();
 }
 
@@ -21,7 +41,6 @@ void Ticker::advance() {
 }
 
 void Ticker::wait() {
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline_, nullptr) == EINTR) {
-  }
+  clock_->sleep_until(deadline_);
   advance();
 }
