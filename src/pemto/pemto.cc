@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "pemto/bus.h"
+#include "pemto/counters/platform.h"
 #include "pemto/counters/processor.h"
 #include "pemto/strtoset.h"
 
@@ -362,7 +363,7 @@ int Pemto() {
   return result;
 }
 
-int pemto_main(int argc, char** argv) {
+int pemto_main(int argc, char** argv, const Platform& platform) {
   static Options options;
   options = Options();
   opts = &options;
@@ -376,7 +377,8 @@ int pemto_main(int argc, char** argv) {
             static_cast<int>(CPC_VER_CURRENT), cpc_version(CPC_VER_NONE));
     return 1;
   }
-  cpc = cpc_open(CPC_VER_CURRENT);
+  processor_services_configure(platform.processors);
+  cpc = cpc_open(CPC_VER_CURRENT, platform);
   if (!cpc) {
     fprintf(stderr, "%s: cannot access performance counters - %s\n", progname, strerror(errno));
     return 1;

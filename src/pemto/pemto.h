@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pemto/counters/cpc.h"
+#include "pemto/counters/platform.h"
 #include "pemto/cpu.h"
 #include "pemto/gtick.h"
 #include "pemto/setgrp.h"
@@ -60,5 +61,5 @@ int number_cpus(tstate* slots, int nslots);
 // The run routine: threads, report loop, teardown. Returns the exit status.
 int Pemto();
 
-// The program: returns its exit status.
-int pemto_main(int argc, char** argv);
+// The program on the given platform: returns its exit status.
+int pemto_main(int argc, char** argv, const Platform& platform);

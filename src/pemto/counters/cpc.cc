@@ -2,13 +2,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "pemto/counters/alloc_fault.h"
 #include "pemto/counters/cpc_backend.h"
 #include "pemto/counters/perf_backend.h"
+#include "pemto/counters/platform.h"
 #include "pemto/counters/processor.h"
 #include "pemto/counters/sim_backend.h"
 
@@ -99,16 +99,16 @@ cpc_t* cpc_open_backend(int ver, std::unique_ptr<CpcBackend> backend) {
   return cpc;
 }
 
-cpc_t* cpc_open(int ver) {
+cpc_t* cpc_open(int ver, const Platform& platform) {
   if (ver != static_cast<int>(CPC_VER_CURRENT)) {
     errno = EINVAL;
     return nullptr;
   }
   try {
     int err = 0;
-    const char* simulate = getenv("PEMTO_SIMULATE");
-    std::unique_ptr<CpcBackend> backend =
-        simulate && *simulate ? make_sim_backend(simulate, &err) : make_perf_backend(&err);
+    std::unique_ptr<CpcBackend> backend = !platform.simulate.empty()
+                                              ? make_sim_backend(platform, &err)
+                                              : make_perf_backend(platform, &err);
     if (!backend) {
       errno = err ? err : ENOTSUP;
       return nullptr;

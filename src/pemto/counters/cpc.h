@@ -1,7 +1,7 @@
 // The CPU performance-counter library Pemto programs its counters with: the
 // operations and types of the Solaris counter library (interface version 2),
-// served on Linux by a simulated backend (PEMTO_SIMULATE=<processor name>) or
-// by the kernel's perf_event interface.
+// served on Linux by a simulated backend or by the kernel's perf_event
+// interface, as the platform description (platform.h) chooses.
 //
 // A handle is shared by all sampling threads; each set and each buffer is
 // used by one thread at a time. Failures return -1 or null with errno set;
@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdint>
 
+struct Platform;
 struct cpc;
 struct cpc_set;
 struct cpc_buf;
@@ -41,13 +42,12 @@ constexpr int CPC_MAX_EVENT_LEN = 512;
 // CPC_VER_NONE; CPC_VER_NONE asks for the library's current version.
 int cpc_version(unsigned ver);
 
-// Opens the counters of this machine: the simulated processor named by
-// PEMTO_SIMULATE when it is set and not empty, else the perf_event counters.
-// PEMTO_SIMULATE_FAIL="bind@3,sample@1,unbind@*" makes the simulation fail
-// those operations on those processors (* for all), for tests of the caller.
-// Null with errno when the version is not CPC_VER_CURRENT (EINVAL) or the
+// Opens the counters of the platform: the simulated processor it names, with
+// its failures (for tests of the caller), else the perf_event counters; both
+// count time on the platform's clock. Null with errno when the version is
+// not CPC_VER_CURRENT (EINVAL), the failure list is malformed (EINVAL) or the
 // counters cannot be reached (the system's reason).
-cpc_t* cpc_open(int ver);
+cpc_t* cpc_open(int ver, const Platform& platform);
 // REQUIRES: every set and buffer of the handle has been destroyed.
 int cpc_close(cpc_t* cpc);
 // Null restores the default handler, which writes to standard error.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "pemto/counters/platform.h"
 #include "pemto/counters/processor.h"
 #include "pemto/counters/sim_testing.h"
 
@@ -40,32 +41,13 @@ int add(cpc_t* cpc, cpc_set_t* set, const char* event, unsigned flags = CPC_COUN
                              attrs.empty() ? nullptr : attrs.data());
 }
 
-// Restores an environment variable when the test ends.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_;
-  std::string old_;
-};
+// The platform an environment of these variables describes.
+Platform platform_of(const std::map<std::string, std::string>& env) {
+  return platform_from([&env](const char* name) -> const char* {
+    auto it = env.find(name);
+    return it == env.end() ? nullptr : it->second.c_str();
+  });
+}
 
 TEST(CpcVersion, OnlyVersionTwo) {
   EXPECT_EQ(cpc_version(CPC_VER_CURRENT), 2);
@@ -73,14 +55,12 @@ TEST(CpcVersion, OnlyVersionTwo) {
   EXPECT_EQ(cpc_version(1), 0);
   EXPECT_EQ(cpc_version(3), 0);
   errno = 0;
-  EXPECT_EQ(cpc_open(1), nullptr);
+  EXPECT_EQ(cpc_open(1, Platform()), nullptr);
   EXPECT_EQ(errno, EINVAL);
 }
 
 TEST(CpcOpen, EnvironmentChoosesTheSimulatedProcessor) {
-  ScopedEnv simulate("PEMTO_SIMULATE", "AMD Opteron & Athlon64");
-  ScopedEnv failures("PEMTO_SIMULATE_FAIL", nullptr);
-  cpc_t* cpc = cpc_open(CPC_VER_CURRENT);
+  cpc_t* cpc = cpc_open(CPC_VER_CURRENT, platform_of({{"PEMTO_SIMULATE", "AMD Opteron & Athlon64"}}));
   ASSERT_NE(cpc, nullptr);
   EXPECT_STREQ(cpc_cciname(cpc), "AMD Opteron & Athlon64");
   EXPECT_STREQ(cpc_backend_name(cpc), "simulated");
@@ -88,16 +68,16 @@ TEST(CpcOpen, EnvironmentChoosesTheSimulatedProcessor) {
   cpc_close(cpc);
 
   // A name the simulation does not know opens, but counts nothing.
-  ScopedEnv unknown("PEMTO_SIMULATE", "UltraSPARC iii");
-  cpc = cpc_open(CPC_VER_CURRENT);
+  cpc = cpc_open(CPC_VER_CURRENT, platform_of({{"PEMTO_SIMULATE", "UltraSPARC iii"}}));
   ASSERT_NE(cpc, nullptr);
   EXPECT_STREQ(cpc_cciname(cpc), "UltraSPARC iii");
   for (unsigned pic = 0; pic < cpc_npic(cpc); pic++) EXPECT_TRUE(events_on(cpc, pic).empty());
   cpc_close(cpc);
 
-  ScopedEnv bad("PEMTO_SIMULATE_FAIL", "bind");
   errno = 0;
-  EXPECT_EQ(cpc_open(CPC_VER_CURRENT), nullptr);
+  EXPECT_EQ(cpc_open(CPC_VER_CURRENT, platform_of({{"PEMTO_SIMULATE", "UltraSPARC iii"},
+                                                    {"PEMTO_SIMULATE_FAIL", "bind"}})),
+            nullptr);
   EXPECT_EQ(errno, EINVAL);
 }
 
@@ -350,9 +330,7 @@ TEST_F(CpcSetTest, BuffersAddCopyAndStayInBounds) {
 // As the reporter runs it: one thread per processor, all on one handle, each
 // binding its own set on its own processor in real time.
 TEST(CpcThreads, EachThreadCountsOnItsProcessor) {
-  ScopedEnv simulate("PEMTO_SIMULATE", "UltraSPARC III");
-  ScopedEnv failures("PEMTO_SIMULATE_FAIL", nullptr);
-  cpc_t* cpc = cpc_open(CPC_VER_CURRENT);
+  cpc_t* cpc = cpc_open(CPC_VER_CURRENT, platform_of({{"PEMTO_SIMULATE", "UltraSPARC III"}}));
   ASSERT_NE(cpc, nullptr);
   struct Slot {
     cpc_t* cpc;

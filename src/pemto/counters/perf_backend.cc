@@ -2,13 +2,13 @@
 
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "pemto/counters/platform.h"
 #include "pemto/counters/processor.h"
 
 namespace {
@@ -79,12 +79,6 @@ struct PerfBinding : CpcBinding {
   int clock = 0;
   std::vector<int> fds;
 };
-
-uint64_t monotonic_ns() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
 
 std::string trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");
@@ -269,9 +263,9 @@ int PerfBackend::unbind(CpcBinding& binding) {
   return err;
 }
 
-std::unique_ptr<CpcBackend> make_perf_backend(int* err) {
+std::unique_ptr<CpcBackend> make_perf_backend(const Platform& platform, int* err) {
   std::string text;
-  if (FILE* f = fopen(processor_services_config().cpuinfo.c_str(), "re")) {
+  if (FILE* f = fopen(platform.processors.cpuinfo.c_str(), "re")) {
     char chunk[4096];
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0 && text.size() < (1u << 20)) {
@@ -281,7 +275,7 @@ std::unique_ptr<CpcBackend> make_perf_backend(int* err) {
   }
   std::vector<int> clocks = processor_clock_table();
   return PerfBackend::open(
-      real_perf_syscalls(), cpuinfo_processor_name(text), monotonic_ns,
+      real_perf_syscalls(), cpuinfo_processor_name(text), platform.now,
       [clocks](int cpu) {
         return cpu >= 0 && static_cast<size_t>(cpu) < clocks.size() ? clocks[cpu] : 0;
       },

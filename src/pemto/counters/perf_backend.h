@@ -18,6 +18,8 @@
 
 #include "pemto/counters/cpc_backend.h"
 
+struct Platform;
+
 // The kernel calls the backend makes, replaceable in tests.
 struct PerfSyscalls {
   // perf_event_open: a descriptor, or -1 with errno.
@@ -75,6 +77,6 @@ class PerfBackend : public CpcBackend {
   std::vector<std::string> event_names_, attrs_;
 };
 
-// The backend for cpc_open: the processor name from the configured cpuinfo
-// file, real time and the processor services' clocks.
-std::unique_ptr<CpcBackend> make_perf_backend(int* err);
+// The backend for cpc_open: the processor name from the platform's cpuinfo
+// file, the platform's clock and the processor services' clocks.
+std::unique_ptr<CpcBackend> make_perf_backend(const Platform& platform, int* err);

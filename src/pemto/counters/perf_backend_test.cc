@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pemto/counters/cpc.h"
+#include "pemto/counters/platform.h"
 #include "pemto/counters/sim_testing.h"
 
 namespace {
@@ -217,13 +218,9 @@ TEST_F(PerfBackendTest, AFailedOpenClosesWhatWasOpened) {
 
 // This machine's own counters: either usable, or refused with a reason.
 TEST(PerfOnThisMachine, OpensOrFailsCleanly) {
-  const char* simulate = getenv("PEMTO_SIMULATE");
-  std::string saved = simulate ? simulate : "";
-  unsetenv("PEMTO_SIMULATE");
   errno = 0;
-  cpc_t* cpc = cpc_open(CPC_VER_CURRENT);
+  cpc_t* cpc = cpc_open(CPC_VER_CURRENT, Platform());
   int err = errno;
-  if (simulate) setenv("PEMTO_SIMULATE", saved.c_str(), 1);
 
   bool has_pmu = access("/sys/bus/event_source/devices/cpu", F_OK) == 0 ||
                  access("/sys/bus/event_source/devices/cpu_core", F_OK) == 0 ||

@@ -12,17 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pemto/counters/sim_backend.h"
-
 namespace {
 
-constexpr int kMaxSimulatedCpus = 4096;
 constexpr size_t kMaxFileBytes = 1 << 20;  // /proc/cpuinfo of a large machine fits
 constexpr psetid_t kConfinedSet = 1;
 constexpr long kMaxCpuinfoId = 1 << 20;
 
 ProcessorServicesConfig& config_state() {
-  static ProcessorServicesConfig config = processor_services_from_environment();
+  static ProcessorServicesConfig config;
   return config;
 }
 
@@ -46,17 +43,6 @@ bool is_dir(const std::string& path) {
 
 std::string cpu_dir(processorid_t cpu) {
   return config_state().sysfs_cpu + "/cpu" + std::to_string(cpu);
-}
-
-// Reads a leading decimal number; false when there is none.
-bool leading_number(const std::string& text, long long* value) {
-  const char* s = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  long long v = strtoll(s, &end, 10);
-  if (end == s || errno != 0) return false;
-  *value = v;
-  return true;
 }
 
 // Whether id is in a kernel CPU list such as "0-3,8,10-11".
@@ -254,22 +240,14 @@ void copy_bounded(char* dst, size_t size, const char* src) {
 
 }  // namespace
 
-ProcessorServicesConfig processor_services_from_environment() {
-  ProcessorServicesConfig config;
-  const char* v;
-  if ((v = getenv("PEMTO_SYSFS_CPU")) && *v) config.sysfs_cpu = v;
-  if ((v = getenv("PEMTO_CPUINFO")) && *v) config.cpuinfo = v;
-  if ((v = getenv("PEMTO_DEVICE_TREE")) && *v) config.device_tree = v;
-  if ((v = getenv("PEMTO_SIMULATE_CPUS")) && *v) {
-    long long n;
-    if (leading_number(v, &n) && n > 0 && n <= kMaxSimulatedCpus) {
-      config.simulated_cpus = static_cast<int>(n);
-      const char* name = getenv("PEMTO_SIMULATE");
-      config.simulated_clock = sim_processor_clock(name ? name : "");
-      if (config.simulated_clock <= 0) config.simulated_clock = 1000;
-    }
-  }
-  return config;
+bool leading_number(const std::string& text, long long* value) {
+  const char* s = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long long v = strtoll(s, &end, 10);
+  if (end == s || errno != 0) return false;
+  *value = v;
+  return true;
 }
 
 void processor_services_configure(const ProcessorServicesConfig& config) {

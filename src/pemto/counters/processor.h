@@ -3,16 +3,12 @@
 // mask as the processor set, SCHED_RR as the real-time class, threads pinned
 // to a CPU while they count on it.
 //
-// Where the data comes from is configurable (tests, demos): by
-// processor_services_configure, or by the environment at first use:
-//   PEMTO_SYSFS_CPU      cpu directory (default /sys/devices/system/cpu)
-//   PEMTO_CPUINFO        cpuinfo file (default /proc/cpuinfo)
-//   PEMTO_DEVICE_TREE    device tree (default /proc/device-tree, see devinfo.h)
-//   PEMTO_SIMULATE_CPUS  N: pretend to have processors 0 .. N-1, all online, in
-//                        no processor set, clocked at the simulated processor's
-//                        clock; a thread pinned to one of them runs on host CPU
-//                        (id mod the number of CPUs the process may use).
-//                        Meant for the simulated counters (PEMTO_SIMULATE).
+// Where the data comes from is configured by processor_services_configure,
+// at start-up from the platform description (platform.h), in tests from
+// fixtures. Simulated processors (simulated_cpus N > 0) are processors
+// 0 .. N-1, all online, in no processor set, at simulated_clock; a thread
+// pinned to one of them runs on host CPU (id mod the number of CPUs the
+// process may use). They are meant for the simulated counters.
 #pragma once
 
 #include <pthread.h>
@@ -138,7 +134,9 @@ struct ProcessorServicesConfig {
 
 // REQUIRES: no other thread uses the services meanwhile.
 void processor_services_configure(const ProcessorServicesConfig& config);
-// The configuration in force (from the environment until configured).
+// The configuration in force (the defaults until configured).
 const ProcessorServicesConfig& processor_services_config();
-// The defaults with the environment's overrides.
-ProcessorServicesConfig processor_services_from_environment();
+
+// Reads the decimal number text starts with, as sysfs files hold them
+// ("1\n", "2400000\n"); false, storing nothing, when it starts with none.
+bool leading_number(const std::string& text, long long* value);

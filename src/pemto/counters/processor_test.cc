@@ -112,7 +112,6 @@ TEST_F(ProcessorTest, ClocksFromCpufreqThenCpuinfo) {
 }
 
 TEST_F(ProcessorTest, ThisMachine) {
-  unsetenv("PEMTO_SIMULATE_CPUS");
   processor_services_configure(ProcessorServicesConfig());
   EXPECT_EQ(processor_count(), static_cast<int>(sysconf(_SC_NPROCESSORS_CONF)));
   EXPECT_EQ(p_online(0, P_STATUS), P_ONLINE);
@@ -203,24 +202,6 @@ TEST_F(ProcessorTest, SimulatedProcessors) {
     EXPECT_EQ(sched_getcpu(), host);
     unpin_thread();
   }).join();
-}
-
-TEST_F(ProcessorTest, ConfigurationFromTheEnvironment) {
-  setenv("PEMTO_SIMULATE_CPUS", "8", 1);
-  setenv("PEMTO_SIMULATE", "UltraSPARC III", 1);
-  setenv("PEMTO_SYSFS_CPU", "/nowhere/cpu", 1);
-  ProcessorServicesConfig config = processor_services_from_environment();
-  EXPECT_EQ(config.simulated_cpus, 8);
-  EXPECT_EQ(config.simulated_clock, 1050);
-  EXPECT_EQ(config.sysfs_cpu, "/nowhere/cpu");
-  setenv("PEMTO_SIMULATE", "no such processor", 1);
-  EXPECT_EQ(processor_services_from_environment().simulated_clock, 1000);
-  setenv("PEMTO_SIMULATE_CPUS", "many", 1);
-  EXPECT_EQ(processor_services_from_environment().simulated_cpus, 0);
-  unsetenv("PEMTO_SIMULATE_CPUS");
-  unsetenv("PEMTO_SIMULATE");
-  unsetenv("PEMTO_SYSFS_CPU");
-  EXPECT_EQ(processor_services_from_environment().sysfs_cpu, "/sys/devices/system/cpu");
 }
 
 TEST(Priocntl, RealTimeClassIsRoundRobin) {

@@ -1,11 +1,10 @@
 #include "pemto/counters/sim_backend.h"
 
-#include <time.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "pemto/counters/platform.h"
 #include "pemto/counters/processor.h"
 
 namespace {
@@ -304,12 +303,6 @@ struct SimBinding : CpcBinding {
   std::vector<double> rates;  // per request, mode share included
 };
 
-uint64_t monotonic_ns() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
-}
-
 }  // namespace
 
 int sim_processor_clock(const std::string& name) {
@@ -452,13 +445,12 @@ int SimBackend::unbind(CpcBinding& binding) {
   return fails(failures_.unbind, b.cpu) ? EIO : 0;
 }
 
-std::unique_ptr<CpcBackend> make_sim_backend(const std::string& name, int* err) {
+std::unique_ptr<CpcBackend> make_sim_backend(const Platform& platform, int* err) {
   std::vector<int> clocks = processor_clock_table();
-  auto backend = std::make_unique<SimBackend>(name, monotonic_ns, [clocks](int cpu) {
+  auto backend = std::make_unique<SimBackend>(platform.simulate, platform.now, [clocks](int cpu) {
     return cpu >= 0 && static_cast<size_t>(cpu) < clocks.size() ? clocks[cpu] : 0;
   });
-  const char* failures = getenv("PEMTO_SIMULATE_FAIL");
-  if (failures && !backend->set_failures(failures)) {
+  if (!backend->set_failures(platform.simulate_failures)) {
     *err = EINVAL;
     return nullptr;
   }

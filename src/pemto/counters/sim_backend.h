@@ -14,6 +14,8 @@
 
 #include "pemto/counters/cpc_backend.h"
 
+struct Platform;
+
 // Nominal clock in MHz of a simulated processor; 0 for a name it does not know.
 int sim_processor_clock(const std::string& name);
 
@@ -71,7 +73,7 @@ class SimBackend : public CpcBackend {
   ClockFn clock_;
 };
 
-// The backend for cpc_open: processor name, failures from PEMTO_SIMULATE_FAIL,
-// real time and the processor services' clocks. Null with *err set when
-// PEMTO_SIMULATE_FAIL is malformed.
-std::unique_ptr<CpcBackend> make_sim_backend(const std::string& name, int* err);
+// The backend for cpc_open: the platform's simulated processor, its failures
+// and its clock, and the processor services' clocks. Null with *err set when
+// the failure list is malformed.
+std::unique_ptr<CpcBackend> make_sim_backend(const Platform& platform, int* err);
