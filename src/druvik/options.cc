@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "omnitally/numbers.h"
+#include "base/leading_int.h"
 
 const char* command_label(int command) {
   switch (command) {
@@ -74,7 +74,7 @@ int parse_options(int argc, char** argv, Settings* s, FILE* out) {
         }
         break;
       case 's': {
-        int32_t kb = read_int(optarg);
+        int32_t kb = leading_int32(optarg);
         if (kb < 1 || kb > kMaxSizeKb) {
           std::fputs("\t illegal IOsize: should be between 1 and 10240 KB\n", out);
           ++errors;
@@ -104,10 +104,10 @@ int parse_options(int argc, char** argv, Settings* s, FILE* out) {
         break;
       }
       case 'b':
-        s->begin = read_long(optarg);
+        s->begin = leading_int64(optarg);
         break;
       case 'e':
-        s->end = read_long(optarg);
+        s->end = leading_int64(optarg);
         break;
       case 't':
         if (std::strcmp(optarg, "buff") == 0) {
@@ -122,10 +122,10 @@ int parse_options(int argc, char** argv, Settings* s, FILE* out) {
         }
         break;
       case 'n':
-        s->count_limit = read_long(optarg);
+        s->count_limit = leading_int64(optarg);
         break;
       case 'l':
-        s->kb_limit = read_long(optarg);
+        s->kb_limit = leading_int64(optarg);
         break;
       case 'P':
         s->use_pread = true;
@@ -134,7 +134,7 @@ int parse_options(int argc, char** argv, Settings* s, FILE* out) {
         s->loop = true;
         break;
       case 'i':
-        s->id = read_long(optarg);
+        s->id = leading_int64(optarg);
         s->id_given = true;
         break;
       case 'k':

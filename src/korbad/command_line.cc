@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "leading_int.h"
+#include "base/leading_int.h"
 #include "log.h"
 
 bool parse_command_line(int argc, char** argv, int pid, ListenOptions* options, FILE* banners) {
@@ -16,7 +16,7 @@ bool parse_command_line(int argc, char** argv, int pid, ListenOptions* options, 
       options->address.assign(value, colon - value);
       port_text = colon + 1;
     }
-    options->port = static_cast<int>(leading_int(port_text) & 0xFFFF);
+    options->port = static_cast<int>(leading_int64(port_text) & 0xFFFF);
     if (colon != nullptr) {
       fprintf(banners, "\nKorbad %s ==> IP:[%s] Port:[%d] PID:%d\n", kKorbadVersion,
               options->address.c_str(), options->port, pid);

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "base/leading_int.h"
 #include "korbad_home.h"
-#include "leading_int.h"
 #include "log.h"
 
 // A pass finds what the previous one missed: a process that forked between
@@ -48,7 +48,7 @@ int gather_pids(int fd, ListerKind kind, pid_t self, pid_t lister, pid_t* out, i
   bool past_self = kind == ListerKind::kDescendants;
   int n = 0;
   while (n < max && reader.next(line, &len)) {
-    long value = leading_int(line, len);
+    long value = leading_int64(line, len);
     if (!past_self) {
       past_self = value == self;
       continue;

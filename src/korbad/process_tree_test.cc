@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "leading_int.h"
-
 namespace {
 
 // Feeds text to gather_pids through a pipe, as a lister would.
@@ -22,17 +20,6 @@ std::vector<pid_t> gather(const std::string& text, ListerKind kind, pid_t self, 
   close(fds[0]);
   pids.resize(static_cast<size_t>(n));
   return pids;
-}
-
-TEST(LeadingInt, ReadsLikeAtoiWithoutOverflow) {
-  EXPECT_EQ(leading_int("  42 rest"), 42);
-  EXPECT_EQ(leading_int("\t-14"), -14);
-  EXPECT_EQ(leading_int("+7x"), 7);
-  EXPECT_EQ(leading_int("x7"), 0);
-  EXPECT_EQ(leading_int(""), 0);
-  EXPECT_EQ(leading_int("123456", 3), 123);
-  EXPECT_EQ(leading_int("99999999999999999999999"), LONG_MAX);
-  EXPECT_EQ(leading_int("-99999999999999999999999"), LONG_MIN);
 }
 
 TEST(GatherPids, DescendantListSkipsNonsenseSelfAndLister) {

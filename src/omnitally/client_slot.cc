@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "omnitally/numbers.h"
+#include "base/leading_int.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ SlotParse parse_client_slot(const char* slot, ClientSlotFields* out) {
   for (int32_t& v : values) {
     n = next_word(slot, len, &i);
     if (n == 0) return SlotParse::kMalformed;
-    v = read_int(slot + i - n, n);
+    v = leading_int32(slot + i - n, n);
   }
   std::memcpy(f.counters, values, sizeof f.counters);
   f.check = values[kClientCounters];

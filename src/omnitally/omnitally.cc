@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "omnitally/numbers.h"
+#include "base/leading_int.h"
 
 const char* shm_key_text(const char* given) {
   if (given != nullptr) return given;
@@ -16,7 +16,7 @@ const char* shm_key_text(const char* given) {
 }
 
 int32_t shm_key(const char* text) {
-  uint64_t bits = static_cast<uint64_t>(read_long(text));
+  uint64_t bits = static_cast<uint64_t>(leading_int64(text));
   return static_cast<int32_t>(static_cast<uint32_t>(bits));
 }
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/leading_int.h"
 #include "base/ticker.h"
-#include "omnitally/numbers.h"
 #include "omnitally/omnitally.h"
 
 namespace {
@@ -129,9 +129,9 @@ int orlmet_main(int argc, char** argv) {
     return -1;
   }
   IntervalOptions opt;
-  opt.max_id = read_int(argv[2]);
-  opt.interval = read_int(argv[3]);
-  opt.selector = argc > 4 ? read_int(argv[4]) : 0;
+  opt.max_id = leading_int32(argv[2]);
+  opt.interval = leading_int32(argv[3]);
+  opt.selector = argc > 4 ? leading_int32(argv[4]) : 0;
   if (opt.max_id < 1 || opt.max_id > kMaxClients) {
     std::printf("\tillegal MaxID: %s\n", argv[2]);
     print_orlmet_usage(stdout, prog);

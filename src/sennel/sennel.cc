@@ -3,8 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/leading_int.h"
 #include "base/ticker.h"
-#include "omnitally/numbers.h"
 
 void print_sennel_usage(FILE* out, const char* prog) {
   std::fprintf(out, "\n%s (vek) %s\n\nUsage: %s key timeout [reset]\n", prog, kSennelVersion, prog);
@@ -54,7 +54,7 @@ int sennel_main(int argc, char** argv) {
     print_sennel_usage(stdout, prog);
     return -1;
   }
-  int interval = read_int(argv[2]);
+  int interval = leading_int32(argv[2]);
   if (interval < 1) {
     // 0 would print as fast as the terminal takes it and divide the rates by 0.
     std::printf("\tillegal timeout: %s (whole seconds, at least 1)\n", argv[2]);

@@ -1,6 +1,4 @@
-#include "omnitally/numbers.h"
-
-#include <cstdint>
+#include "base/leading_int.h"
 
 namespace {
 
@@ -10,7 +8,7 @@ bool is_blank(char c) {
 
 }  // namespace
 
-int64_t read_long(const char* text, size_t len) {
+int64_t leading_int64(const char* text, size_t len) {
   size_t i = 0;
   while (i < len && is_blank(text[i])) ++i;
   bool negative = false;
@@ -30,17 +28,17 @@ int64_t read_long(const char* text, size_t len) {
   return value;
 }
 
-int64_t read_long(const char* text) {
-  return read_long(text, SIZE_MAX);
+int64_t leading_int64(const char* text) {
+  return leading_int64(text, SIZE_MAX);
 }
 
-int32_t read_int(const char* text, size_t len) {
-  int64_t v = read_long(text, len);
+int32_t leading_int32(const char* text, size_t len) {
+  int64_t v = leading_int64(text, len);
   if (v > INT32_MAX) return INT32_MAX;
   if (v < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(v);
 }
 
-int32_t read_int(const char* text) {
-  return read_int(text, SIZE_MAX);
+int32_t leading_int32(const char* text) {
+  return leading_int32(text, SIZE_MAX);
 }
