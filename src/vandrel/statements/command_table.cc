@@ -14,6 +14,7 @@
 #include "vandrel/services/shm_commands.h"
 #include "vandrel/services/sql_commands.h"
 #include "vandrel/core/variable_store.h"
+#include "vandrel/statements/option_commands.h"
 #include "vandrel/statements/variable_commands.h"
 
 namespace {

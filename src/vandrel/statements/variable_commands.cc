@@ -1,18 +1,11 @@
 #include "vandrel/statements/variable_commands.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "vandrel/core/argument_split.h"
 #include "vandrel/statements/command_table.h"
 #include "vandrel/core/errors.h"
 #include "vandrel/core/line_buffer.h"
-#include "vandrel/core/output.h"
-#include "vandrel/statements/signals.h"
-#include "vandrel/services/sql_state.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/core/trace.h"
 #include "vandrel/values/substitution.h"
@@ -39,86 +32,6 @@ void name_and_value(const char* text, char* name, char* value) {
   size_t room = kSetLimit - (std::strlen(name) + 1);
   X_arg_string(text + used, value, room);
 }
-
-// Stores "on"/"off" into `flag`; false for any other value.
-bool on_off(const char* value, int* flag) {
-  if (std::strcmp(value, "on") == 0) {
-    *flag = 1;
-  } else if (std::strcmp(value, "off") == 0) {
-    *flag = 0;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-bool sql_trap_option(const char* value, const char* third) {
-  if (on_off(value, &X_sqlTRAP)) return true;
-  if (std::strcmp(value, "on_transactions") == 0) {
-    X_sqlTRANS = 1;
-  } else if (std::strcmp(value, "off_transactions") == 0) {
-    X_sqlTRANS = 0;
-  } else if (std::strcmp(value, "function") == 0) {
-    if (third[0]) {
-      std::snprintf(TRAPfunc, sizeof TRAPfunc - 1, "%s", third);
-      X_sqlFUNC = 1;
-      X_sqlTRAP = 0;
-    } else {
-      X_sqlFUNC = 0;
-    }
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// Applies one option; false when the name or the value is not known.
-bool apply_option(const char* name, const char* value, const char* third, int& compile) {
-  if (std::strcmp(name, "sql_names") == 0) {
-    if (std::strcmp(value, "lowercase") == 0) {
-      X_sqlcase = 0;
-    } else if (std::strcmp(value, "uppercase") == 0) {
-      X_sqlcase = 1;
-    } else {
-      return false;
-    }
-    return true;
-  }
-  if (std::strcmp(name, "sql_transactions") == 0) return on_off(value, &X_sqlTRANS);
-  if (std::strcmp(name, "sql_trap") == 0) return sql_trap_option(value, third);
-  if (std::strcmp(name, "signal") == 0) {
-    int signo = X_signal_number(value);
-    if (signo < 0) {
-      ERRMSG("## Wrong or unsupported signal name: %s !!", value);
-      return true;
-    }
-    X_set_signal(signo, third);
-    return true;
-  }
-  if (std::strcmp(name, "alarm") == 0) {
-    if (value[0] == '\0' || std::strspn(value, "0123456789") != std::strlen(value)) return false;
-    alarm(static_cast<unsigned>(std::atoi(value)));
-    return true;
-  }
-  if (std::strcmp(name, "latin_html") == 0) return on_off(value, &HTML);
-  if (std::strcmp(name, "ignore_empty_lines") == 0) return on_off(value, &IgnoreEmpty);
-  if (std::strcmp(name, "translate") == 0) return on_off(value, &compile);
-  if (std::strcmp(name, "debug") == 0) return on_off(value, &Debug);
-  return false;
-}
-
-// <@html> and <@compile>: "OFF" switches off, else "ON" switches on.
-void switch_flag(const char* text, int* flag) {
-  if (std::strstr(text, "OFF")) {
-    *flag = 0;
-  } else if (std::strstr(text, "ON")) {
-    *flag = 1;
-  }
-}
-
-}  // namespace
-
-namespace {
 
 // <@set> and <@add> differ only in how they store the value.
 int store_command(const char* tag, const char* trace_name, char* line, int compile, int ignore,
@@ -200,56 +113,5 @@ int X_replace(X_FILE* /*file*/, char* line, int& compile, int ignore) {
   out[len] = '\0';
   X_put_value(name, out, 0, 0);
   X_trace("X_replace: NAME: [%s] NEWVAL: [%s]", name, out);
-  return 0;
-}
-
-int X_error(X_FILE* /*file*/, char* line, int& compile, int ignore) {
-  if (!has_tag(line, "<@error>")) return -1;
-  if (ignore) return 0;
-  X_trace("X_error: {%s} compile: %d ignore: %d \n", line, compile, ignore);
-  LineBuffer text;
-  substitute_args(line, compile, text.data());
-  X_debug("%s // %s \n", line, text.data());
-  ERRMSG("%s", text.data());
-  return 0;
-}
-
-int X_html(X_FILE* /*file*/, char* line, int& compile, int ignore) {
-  if (!has_tag(line, "<@html>")) return -1;
-  X_trace("X_html: buff= %s; compile= %d ignore: %d \n", line, compile, ignore);
-  if (ignore) return 0;
-  LineBuffer text;
-  substitute_args(line, compile, text.data());
-  X_debug("%s // %s\n", line, text.data());
-  switch_flag(text.data(), &HTML);
-  return 0;
-}
-
-int X_compile(X_FILE* /*file*/, char* line, int& compile, int ignore) {
-  if (!has_tag(line, "<@compile>")) return -1;
-  X_trace("X_compile: buff= %s; compile= %d ignore: %d \n", line, compile, ignore);
-  if (ignore) return 0;
-  LineBuffer text;
-  substitute_args(line, compile, text.data());
-  X_debug("%s // %s\n", line, text.data());
-  switch_flag(text.data(), &compile);
-  return 0;
-}
-
-int X_option(X_FILE* /*file*/, char* line, int& compile, int ignore) {
-  if (!has_tag(line, "<@option>")) return -1;
-  X_trace("X_option: buff= %s; compile= %d ignore: %d \n", line, compile, ignore);
-  if (ignore) return 0;
-  LineBuffer text, name, value, third;
-  substitute_args(line, compile, text.data());
-  X_debug("%s // %s\n", line, text.data());
-  const char* p = text.data();
-  p += X_arg_string(p, name.data(), kLineSize);
-  p += X_arg_string(p, value.data(), kLineSize);
-  X_arg_string(p, third.data(), kLineSize);
-  lowercase(name.data());
-  lowercase(value.data());
-  if (!apply_option(name.data(), value.data(), third.data(), compile))
-    ERRMSG("Unknown option: %s", text.data());
   return 0;
 }

@@ -1,5 +1,4 @@
-// Commands that change variables and settings: <@set>, <@add>, <@clear>,
-// <@replace>, <@error>, <@html>, <@compile> and <@option>.
+// Commands that change variables: <@set>, <@add>, <@clear> and <@replace>.
 #ifndef VANDREL_STATEMENTS_VARIABLE_COMMANDS_H_
 #define VANDREL_STATEMENTS_VARIABLE_COMMANDS_H_
 
@@ -9,9 +8,5 @@ int X_set(X_FILE* file, char* line, int& compile, int ignore);
 int X_add(X_FILE* file, char* line, int& compile, int ignore);
 int X_clear(X_FILE* file, char* line, int& compile, int ignore);
 int X_replace(X_FILE* file, char* line, int& compile, int ignore);
-int X_error(X_FILE* file, char* line, int& compile, int ignore);
-int X_html(X_FILE* file, char* line, int& compile, int ignore);
-int X_compile(X_FILE* file, char* line, int& compile, int ignore);
-int X_option(X_FILE* file, char* line, int& compile, int ignore);
 
 #endif  // VANDREL_STATEMENTS_VARIABLE_COMMANDS_H_
