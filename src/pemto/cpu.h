@@ -1,7 +1,7 @@
 // The CPU model framework: what a processor family contributes to a report
 // (its lists of event sets, its formulas and its line formats), the table of
-// derived metrics the sampling threads fill, the three aggregators, and the
-// choice of the model from the processor name the counter library reports.
+// derived metrics the sampling threads fill and the three aggregators. The
+// models themselves, and the choice among them, are in models/.
 #pragma once
 
 #include <atomic>
@@ -144,20 +144,10 @@ class Cpu {
   bool memoryMetricsCapable = false;
 };
 
-// The model of the run and its number of counters, set once at start-up.
+// The model of the run and its number of counters, set once at start-up
+// (select_cpu_model, models/models.h).
 extern Cpu* targetCpu;
 extern int nb_counters;
-
-// The model for the processor the handle counts on, or null when the name is
-// not recognised. Names are compared byte for byte; the perf_event backend,
-// whatever its processor, gets the model of the kernel's generic events.
-// *out_of_memory is set when the model could not be allocated.
-Cpu* create_cpu_model(cpc_t* cpc, bool* out_of_memory);
-
-// Chooses the model, stores it in targetCpu and nb_counters and prints the CPU
-// banner. False after the "not a recognized cpu type" (or "out of heap")
-// message.
-bool select_cpu_model(cpc_t* cpc, const char* progname);
 
 // The usual data-line formats: "%4.0f", then "\t%3.1f" for every other
 // column except the third, "\t%4.0f", when it holds mflops.

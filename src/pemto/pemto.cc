@@ -13,6 +13,7 @@
 #include "pemto/bus.h"
 #include "pemto/counters/platform.h"
 #include "pemto/counters/processor.h"
+#include "pemto/models/models.h"
 #include "pemto/strtoset.h"
 
 Options* opts = nullptr;

@@ -14,6 +14,7 @@
 
 #include "pemto/counters/processor.h"
 #include "pemto/counters/sim_testing.h"
+#include "pemto/models/models.h"
 #include "pemto/strtoset.h"
 
 namespace {

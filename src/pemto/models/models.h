@@ -1,6 +1,8 @@
-// The catalogue of CPU models, one file each. A model fills its event-set
-// lists in its constructor and is read-only afterwards; its formulas address
-// the counts of a pass by the position of a set in the list of the report.
+// The catalogue of CPU models, one file each, and the choice of the model
+// from the processor name the counter library reports (catalogue.cc). A model
+// fills its event-set lists in its constructor and is read-only afterwards;
+// its formulas address the counts of a pass by the position of a set in the
+// list of the report.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "pemto/counters/cpc.h"
 #include "pemto/cpu.h"
+
+// The model for the processor the handle counts on, or null when the name is
+// not recognised. Names are compared byte for byte; the perf_event backend,
+// whatever its processor, gets the model of the kernel's generic events.
+// *out_of_memory is set when the model could not be allocated.
+Cpu* create_cpu_model(cpc_t* cpc, bool* out_of_memory);
+
+// Chooses the model, stores it in targetCpu and nb_counters and prints the CPU
+// banner. False after the "not a recognized cpu type" (or "out of heap")
+// message.
+bool select_cpu_model(cpc_t* cpc, const char* progname);
 
 // UltraSPARC I and II: hit counters, so misses are references minus hits.
 class US2 : public Cpu {
