@@ -1,4 +1,4 @@
-#include "access_file.h"
+#include "korbad/access_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "command_line.h"
+#include "korbad/command_line.h"
 
 #include <cstring>
 
 #include "base/leading_int.h"
-#include "log.h"
+#include "korbad/log.h"
 
 bool parse_command_line(int argc, char** argv, int pid, ListenOptions* options, FILE* banners) {
   for (int i = 1; i < argc; i += 2) {

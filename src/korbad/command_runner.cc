@@ -1,4 +1,4 @@
-#include "command_runner.h"
+#include "korbad/command_runner.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "request.h"
+#include "korbad/request.h"
 
 void build_command_line(const char* path, const char* args, char (&out)[kCommandLineMax + 1]) {
   size_t n = 0;

@@ -1,4 +1,4 @@
-#include "command_runner.h"
+#include "korbad/command_runner.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "connection.h"
+#include "korbad/connection.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,12 +12,12 @@
 #include <cstring>
 #include <string_view>
 
-#include "access_file.h"
-#include "korbad_home.h"
-#include "log.h"
-#include "process_tree.h"
-#include "request.h"
-#include "signals.h"
+#include "korbad/access_file.h"
+#include "korbad/korbad_home.h"
+#include "korbad/log.h"
+#include "korbad/process_tree.h"
+#include "korbad/request.h"
+#include "korbad/signals.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "command_runner.h"
+#include "korbad/command_runner.h"
 
 // Nread: one read of at most size - 1 bytes from the socket, NUL-terminated.
 // Returns the read's result.

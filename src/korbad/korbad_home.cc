@@ -1,4 +1,4 @@
-#include "korbad_home.h"
+#include "korbad/korbad_home.h"
 
 #include <cstdio>
 

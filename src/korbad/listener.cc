@@ -1,4 +1,4 @@
-#include "listener.h"
+#include "korbad/listener.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,11 +14,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "command_line.h"
-#include "connection.h"
-#include "korbad_home.h"
-#include "log.h"
-#include "signals.h"
+#include "korbad/command_line.h"
+#include "korbad/connection.h"
+#include "korbad/korbad_home.h"
+#include "korbad/log.h"
+#include "korbad/signals.h"
 
 namespace {
 

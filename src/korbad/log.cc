@@ -1,4 +1,4 @@
-#include "log.h"
+#include "korbad/log.h"
 
 #include <unistd.h>
 

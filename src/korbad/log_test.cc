@@ -1,4 +1,4 @@
-#include "log.h"
+#include "korbad/log.h"
 
 #include <gtest/gtest.h>
 

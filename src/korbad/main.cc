@@ -1,5 +1,5 @@
 // Korbad: the remote statistics command service.
-#include "listener.h"
+#include "korbad/listener.h"
 
 int main(int argc, char** argv) {
   return korbad_main(argc, argv);

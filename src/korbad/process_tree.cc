@@ -1,4 +1,4 @@
-#include "process_tree.h"
+#include "korbad/process_tree.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,8 +11,8 @@
 #include <initializer_list>
 
 #include "base/leading_int.h"
-#include "korbad_home.h"
-#include "log.h"
+#include "korbad/korbad_home.h"
+#include "korbad/log.h"
 
 // A pass finds what the previous one missed: a process that forked between
 // the listing and its kill, or one whose parent died and that was then

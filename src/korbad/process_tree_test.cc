@@ -1,4 +1,4 @@
-#include "process_tree.h"
+#include "korbad/process_tree.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

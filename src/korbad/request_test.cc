@@ -1,4 +1,4 @@
-#include "request.h"
+#include "korbad/request.h"
 
 #include <gtest/gtest.h>
 

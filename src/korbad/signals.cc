@@ -1,12 +1,12 @@
-#include "signals.h"
+#include "korbad/signals.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "log.h"
-#include "process_tree.h"
+#include "korbad/log.h"
+#include "korbad/process_tree.h"
 
 volatile sig_atomic_t fd = -1;
 volatile sig_atomic_t fd_cmd = -1;
