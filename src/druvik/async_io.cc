@@ -1,4 +1,4 @@
-#include "async_io.h"
+#include "druvik/async_io.h"
 
 #include <aio.h>
 

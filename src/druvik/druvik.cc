@@ -1,4 +1,4 @@
-#include "druvik.h"
+#include "druvik/druvik.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -11,11 +11,11 @@
 #include <ctime>
 #include <memory>
 
-#include "async_io.h"
+#include "druvik/async_io.h"
+#include "druvik/options.h"
+#include "druvik/pacer.h"
+#include "druvik/report.h"
 #include "omnitally/omnitally.h"
-#include "options.h"
-#include "pacer.h"
-#include "report.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Druvik: the I/O benchmark.
-#include "druvik.h"
+#include "druvik/druvik.h"
 
 int main(int argc, char** argv) {
   return druvik_main(argc, argv);

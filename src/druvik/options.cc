@@ -1,4 +1,4 @@
-#include "options.h"
+#include "druvik/options.h"
 
 #include <unistd.h>
 

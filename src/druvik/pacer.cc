@@ -1,4 +1,4 @@
-#include "pacer.h"
+#include "druvik/pacer.h"
 
 bool Pacer::pace(int64_t total) {
   int64_t block = total / io_limit_;

@@ -1,4 +1,4 @@
-#include "pacer.h"
+#include "druvik/pacer.h"
 
 #include <gtest/gtest.h>
 

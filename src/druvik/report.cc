@@ -1,4 +1,4 @@
-#include "report.h"
+#include "druvik/report.h"
 
 namespace {
 
