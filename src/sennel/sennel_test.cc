@@ -1,4 +1,4 @@
-#include "sennel.h"
+#include "sennel/sennel.h"
 
 #include <gtest/gtest.h>
 
