@@ -1,5 +1,5 @@
 // Orlmet: the client statistics reporter.
-#include "orlmet.h"
+#include "orlmet/orlmet.h"
 
 int main(int argc, char** argv) {
   return orlmet_main(argc, argv);

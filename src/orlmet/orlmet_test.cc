@@ -1,4 +1,4 @@
-#include "orlmet.h"
+#include "orlmet/orlmet.h"
 
 #include <gtest/gtest.h>
 
