@@ -1,8 +1,8 @@
-#include "banner.h"
+#include "hestov/banner.h"
 
 #include <climits>
 
-#include "findstr.h"
+#include "hestov/findstr.h"
 
 namespace hestov {
 

@@ -1,4 +1,4 @@
-#include "banner.h"
+#include "hestov/banner.h"
 
 #include <gtest/gtest.h>
 

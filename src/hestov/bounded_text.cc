@@ -1,4 +1,4 @@
-#include "bounded_text.h"
+#include "hestov/bounded_text.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "device_tree.h"
+#include "hestov/device_tree.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -8,7 +8,7 @@
 #include <climits>
 #include <csignal>
 
-#include "findstr.h"
+#include "hestov/findstr.h"
 
 namespace hestov {
 

@@ -1,11 +1,11 @@
-#include "device_tree.h"
+#include "hestov/device_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <string>
 
-#include "test_scratch.h"
+#include "hestov/test_scratch.h"
 
 namespace hestov {
 namespace {

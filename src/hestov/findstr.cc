@@ -1,8 +1,8 @@
-#include "findstr.h"
+#include "hestov/findstr.h"
 
 #include <cstring>
 
-#include "bounded_text.h"
+#include "hestov/bounded_text.h"
 
 namespace hestov {
 

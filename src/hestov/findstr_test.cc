@@ -1,10 +1,10 @@
-#include "findstr.h"
+#include "hestov/findstr.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "test_scratch.h"
+#include "hestov/test_scratch.h"
 
 namespace hestov {
 namespace {

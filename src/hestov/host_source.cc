@@ -1,4 +1,4 @@
-#include "host_source.h"
+#include "hestov/host_source.h"
 
 #include <unistd.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <utility>
 
-#include "bounded_text.h"
-#include "linux_equivalents.h"
+#include "hestov/bounded_text.h"
+#include "hestov/linux_equivalents.h"
 
 namespace hestov {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "sys_source.h"
+#include "hestov/sys_source.h"
 
 namespace hestov {
 

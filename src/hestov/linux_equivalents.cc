@@ -1,4 +1,4 @@
-#include "linux_equivalents.h"
+#include "hestov/linux_equivalents.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bounded_text.h"
-#include "device_tree.h"
-#include "release_text.h"
-#include "sys_source.h"
+#include "hestov/bounded_text.h"
+#include "hestov/device_tree.h"
+#include "hestov/release_text.h"
+#include "hestov/sys_source.h"
 
 namespace hestov {
 

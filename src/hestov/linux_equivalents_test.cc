@@ -1,11 +1,11 @@
-#include "linux_equivalents.h"
+#include "hestov/linux_equivalents.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "host_source.h"
-#include "test_scratch.h"
+#include "hestov/host_source.h"
+#include "hestov/test_scratch.h"
 
 namespace hestov {
 namespace {

@@ -2,8 +2,8 @@
 #include <clocale>
 #include <cstdio>
 
-#include "perror_exit.h"
-#include "system_config.h"
+#include "hestov/perror_exit.h"
+#include "hestov/system_config.h"
 
 int main() {
   // The date follows the user's locale; numbers stay in the C form.

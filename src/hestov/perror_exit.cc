@@ -1,4 +1,4 @@
-#include "perror_exit.h"
+#include "hestov/perror_exit.h"
 
 #include <cstdio>
 #include <cstdlib>

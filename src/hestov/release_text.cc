@@ -1,8 +1,8 @@
-#include "release_text.h"
+#include "hestov/release_text.h"
 
 #include <cstring>
 
-#include "bounded_text.h"
+#include "hestov/bounded_text.h"
 
 namespace hestov {
 

@@ -1,10 +1,10 @@
-#include "release_text.h"
+#include "hestov/release_text.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "test_scratch.h"
+#include "hestov/test_scratch.h"
 
 namespace hestov {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "device_tree.h"
+#include "hestov/device_tree.h"
 
 namespace hestov {
 

@@ -1,4 +1,4 @@
-#include "system_config.h"
+#include "hestov/system_config.h"
 
 #include <unistd.h>
 
@@ -6,11 +6,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "banner.h"
-#include "bounded_text.h"
-#include "host_source.h"
-#include "perror_exit.h"
-#include "release_text.h"
+#include "hestov/banner.h"
+#include "hestov/bounded_text.h"
+#include "hestov/host_source.h"
+#include "hestov/perror_exit.h"
+#include "hestov/release_text.h"
 
 namespace hestov {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "device_tree.h"
-#include "sys_source.h"
+#include "hestov/device_tree.h"
+#include "hestov/sys_source.h"
 
 namespace hestov {
 

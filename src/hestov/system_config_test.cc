@@ -1,4 +1,4 @@
-#include "system_config.h"
+#include "hestov/system_config.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "bounded_text.h"
-#include "test_scratch.h"
+#include "hestov/bounded_text.h"
+#include "hestov/test_scratch.h"
 
 namespace hestov {
 namespace {
