@@ -19,11 +19,7 @@
 #include "vandrel/core/variable_store.h"
 #include "vandrel/core/trace.h"
 
-const char* X_HOME = nullptr;
-const char* TMP_DIR = nullptr;
 const char* X_PAGE = nullptr;
-const char* X_ERROR = nullptr;
-const char* X_ROOT = nullptr;
 const char* X_BASE = nullptr;
 int X_BASE_hold = 0;
 
@@ -36,7 +32,7 @@ constexpr size_t kMaxPageValue = 500;
 constexpr int kEnvLineSize = 3000;
 constexpr int kConfigLineSize = 100;
 
-// Storage of the process-wide settings above.
+// Storage of the process-wide settings (these and those of core/settings.h).
 std::string home_text, tmp_text, root_text, base_text, page_text, error_text;
 
 // Environment strings from "x.env" live here for the life of the process.

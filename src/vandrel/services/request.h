@@ -2,6 +2,13 @@
 #ifndef VANDREL_SERVICES_REQUEST_H_
 #define VANDREL_SERVICES_REQUEST_H_
 
+// Settings the request entry decides for itself; no lower room reads them.
+// Absolute path of the page to run; nullptr until known.
+extern const char* X_PAGE;
+// The database pages use, and whether pages may change it.
+extern const char* X_BASE;
+extern int X_BASE_hold;
+
 // The interpreter's entry point; never returns (ends through X_exit).
 [[noreturn]] void X_main(int argc, char** argv);
 
