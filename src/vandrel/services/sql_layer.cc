@@ -1,6 +1,5 @@
 #include "vandrel/services/sql_layer.h"
 
-#include <mysql.h>
 #include <pthread.h>
 
 #include <cstdio>
@@ -9,8 +8,12 @@
 #include <string>
 
 #include "vandrel/core/numbers.h"
-#include "vandrel/services/sql_state.h"
 #include "vandrel/core/trace.h"
+#include "vandrel/services/sql_client.h"
+#include "vandrel/services/sql_client_mariadb.h"
+#include "vandrel/services/sql_state.h"
+
+SqlClientFactory sql_client_factory = mariadb_new_connection;
 
 X_CURSOR x_CUR[kCursorCount];
 int X_cursor = 0;
@@ -53,8 +56,8 @@ const char* text_or_null(const std::string& text, bool has) {
 }
 
 const char* error_of(int i) {
-  if (i < 0 || i >= kCursorCount || x_CUR[i].mysql == nullptr) return "";
-  return mysql_error(x_CUR[i].mysql);
+  if (i < 0 || i >= kCursorCount || x_CUR[i].conn == nullptr) return "";
+  return x_CUR[i].conn->error();
 }
 
 void set_cid(X_CURSOR& slot, const char* cid) {
@@ -70,28 +73,31 @@ int find_slot(const char* cid) {
 
 // Reads and drops whatever results a statement left on its connection, so
 // that the next statement on it is not refused as out of sync.
-void drain_results(MYSQL* mysql) {
-  while (mysql_more_results(mysql)) {
-    if (mysql_next_result(mysql) != 0) break;
-    if (MYSQL_RES* extra = mysql_use_result(mysql)) mysql_free_result(extra);
+void drain_results(SqlConnection* conn) {
+  while (conn->next_result()) {
+    if (SqlResult* extra = conn->use_result()) conn->free_result(extra);
   }
 }
 
 bool connect_slot(int i, const char* cid) {
   if (!fork_watch) fork_watch = pthread_atfork(nullptr, nullptr, on_fork_child) == 0;
   X_CURSOR& slot = x_CUR[i];
-  if (slot.mysql != nullptr) mysql_close(slot.mysql);  // a failed handle
-  slot.mysql = mysql_init(nullptr);
-  if (slot.mysql == nullptr) {
+  if (slot.conn != nullptr) slot.conn->close();  // a failed handle
+  slot.conn = sql_client_factory();
+  if (slot.conn == nullptr) {
     X_trace("### Cannot connect to DB Server: out of memory");
     return false;
   }
-  if (mysql_real_connect(slot.mysql, text_or_null(db.host, db.has_host),
-                         text_or_null(db.user, db.has_user), text_or_null(db.passwd, db.has_passwd),
-                         text_or_null(db.name, db.has_name), db.port,
-                         text_or_null(db.socket, db.has_socket), 0) == nullptr) {
+  SqlLogin login;
+  login.host = text_or_null(db.host, db.has_host);
+  login.user = text_or_null(db.user, db.has_user);
+  login.passwd = text_or_null(db.passwd, db.has_passwd);
+  login.db = text_or_null(db.name, db.has_name);
+  login.port = db.port;
+  login.socket = text_or_null(db.socket, db.has_socket);
+  if (!slot.conn->connect(login)) {
     // The handle stays with the empty slot for its error text.
-    X_trace("### Cannot connect to DB Server: %s", mysql_error(slot.mysql));
+    X_trace("### Cannot connect to DB Server: %s", slot.conn->error());
     failed_slot = i;
     return false;
   }
@@ -199,9 +205,9 @@ int FREE_cursor(int i) {
   if (i < 0 || i >= kCursorCount) return -1;
   X_CURSOR& slot = x_CUR[i];
   if (slot.res != nullptr) {
-    mysql_free_result(slot.res);
+    slot.conn->free_result(slot.res);
     slot.res = nullptr;
-    drain_results(slot.mysql);
+    drain_results(slot.conn);
   }
   if (slot.state != kSlotEmpty) slot.state = kSlotIdle;
   return 0;
@@ -217,13 +223,13 @@ int X_select_sql(int cmd, const char* cid, char* query, X_heap* hp, int* numb, X
     }
     X_cut_statement(query);
     X_CURSOR& slot = x_CUR[X_cursor];
-    if (mysql_query(slot.mysql, query) != 0) {
-      X_trace("### QUERY ERROR: %s\n", mysql_error(slot.mysql));
+    if (!slot.conn->query(query)) {
+      X_trace("### QUERY ERROR: %s\n", slot.conn->error());
       return -1;
     }
-    slot.res = mysql_use_result(slot.mysql);
+    slot.res = slot.conn->use_result();
     if (slot.res == nullptr) {
-      X_trace("### QUERY RESULT ERROR: %s\n", mysql_error(slot.mysql));
+      X_trace("### QUERY RESULT ERROR: %s\n", slot.conn->error());
       return -1;
     }
     return 0;
@@ -241,26 +247,25 @@ int X_select_sql(int cmd, const char* cid, char* query, X_heap* hp, int* numb, X
   if (cmd == 2) return FREE_cursor(X_cursor);
 
   if (slot.res == nullptr) return -1;
-  MYSQL_ROW row = mysql_fetch_row(slot.res);
+  char** row = slot.res->fetch_row();
   if (row == nullptr) {
     // A result cut short by the server or the connection is an error, not
     // the end of the rows.
-    if (mysql_errno(slot.mysql) != 0) {
-      X_trace("### FETCH ERROR: %s\n", mysql_error(slot.mysql));
+    if (slot.conn->error_number() != 0) {
+      X_trace("### FETCH ERROR: %s\n", slot.conn->error());
       return -1;
     }
     return 1;
   }
-  unsigned fields = mysql_num_fields(slot.res);
-  MYSQL_FIELD* field = mysql_fetch_fields(slot.res);
-  unsigned long* lengths = mysql_fetch_lengths(slot.res);
+  unsigned fields = slot.res->field_count();
+  const unsigned long* lengths = slot.res->lengths();
   int count = fields > static_cast<unsigned>(kMaxColumns) ? kMaxColumns : static_cast<int>(fields);
   if (static_cast<unsigned>(count) < fields && Trace)
     X_trace("### %u columns: only the first %d are read", fields, kMaxColumns);
   *numb = count;
   for (int i = 0; i < count; ++i) {
     X_val& v = val[i];
-    v.name = field[i].name;
+    v.name = slot.res->field_name(static_cast<unsigned>(i));
     if (row[i] == nullptr) {
       v.len = -1;
       v.value = nullptr;
@@ -286,15 +291,15 @@ int X_noselect_sql(char* query, int* /*numb*/, X_val* /*val*/) {
     return -1;
   }
   X_cut_statement(query);
-  MYSQL* mysql = x_CUR[i].mysql;
+  SqlConnection* conn = x_CUR[i].conn;
   int rc = 0;
-  if (mysql_query(mysql, query) != 0) {
-    X_trace("### QUERY ERROR: %s", mysql_error(mysql));
+  if (!conn->query(query)) {
+    X_trace("### QUERY ERROR: %s", conn->error());
     rc = -1;
   } else {
-    X_INSERT_ID = static_cast<long>(mysql_insert_id(mysql));
-    if (MYSQL_RES* unread = mysql_use_result(mysql)) mysql_free_result(unread);
-    drain_results(mysql);
+    X_INSERT_ID = static_cast<long>(conn->insert_id());
+    if (SqlResult* unread = conn->use_result()) conn->free_result(unread);
+    drain_results(conn);
   }
   FREE_cursor(i);
   return rc;
@@ -310,9 +315,9 @@ void X_finish() {
     slot.state = kSlotEmpty;
     slot.cid[0] = '\0';
     slot.res = nullptr;
-    if (slot.mysql != nullptr) {
-      mysql_close(slot.mysql);
-      slot.mysql = nullptr;
+    if (slot.conn != nullptr) {
+      slot.conn->close();
+      slot.conn = nullptr;
     }
   }
   failed_slot = -1;

@@ -1,7 +1,8 @@
-// The database layer: a table of ten MySQL connections ("cursors") that the
-// commands borrow by name, the streaming row interface and the statements
+// The database layer: a table of ten database connections ("cursors") that
+// the commands borrow by name, the streaming row interface and the statements
 // without rows. Every slot is its own connection, so nested row loops run on
 // separate connections; a connection is opened once and kept for the run.
+// The connections come from sql_client_factory (sql_client.h).
 #ifndef VANDREL_SERVICES_SQL_LAYER_H_
 #define VANDREL_SERVICES_SQL_LAYER_H_
 
@@ -9,8 +10,8 @@
 
 #include "vandrel/core/arena.h"
 
-struct st_mysql;
-struct st_mysql_res;
+class SqlConnection;
+class SqlResult;
 
 // One column of a fetched row.
 struct X_val {
@@ -35,9 +36,9 @@ constexpr int kSlotIdle = 2;   // connected, free for reuse
 struct X_CURSOR {
   int state;
   char cid[kCursorNameSize];
-  st_mysql* mysql;    // the slot's connection; an empty slot may keep a
-                      // failed handle for its error text
-  st_mysql_res* res;  // the result being streamed, or nullptr
+  SqlConnection* conn;  // the slot's connection; an empty slot may keep a
+                        // failed handle for its error text
+  SqlResult* res;       // the result being streamed, or nullptr
 };
 
 extern X_CURSOR x_CUR[kCursorCount];

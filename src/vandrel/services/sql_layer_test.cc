@@ -131,7 +131,7 @@ TEST_F(SqlLayerTest, SlotsAreReusedByNameAndStateAndBoundedToTen) {
   X_finish();
   for (const X_CURSOR& slot : x_CUR) {
     EXPECT_EQ(slot.state, kSlotEmpty);
-    EXPECT_EQ(slot.mysql, nullptr);
+    EXPECT_EQ(slot.conn, nullptr);
   }
   EXPECT_EQ(NEW_cursor("again"), 0);  // connects anew with the same parameters
 }
