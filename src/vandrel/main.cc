@@ -1,4 +1,15 @@
-// Vandrel: the page interpreter, run once per request.
-#include "vandrel/services/request.h"
+// Vandrel: the page interpreter, run once per request. The lower rooms hold
+// the words of the language; the higher rooms hand them what runs them, here,
+// before the first page line.
+#include <cstdio>
 
-int main(int argc, char** argv) { X_main(argc, argv); }
+#include "vandrel/services/request.h"
+#include "vandrel/services/service_commands.h"
+
+int main(int argc, char** argv) {
+  if (!X_install_service_commands()) {
+    std::fputs("Vandrel: a supplied handler names no word of the language\n", stderr);
+    return 70;  // EX_SOFTWARE
+  }
+  X_main(argc, argv);
+}

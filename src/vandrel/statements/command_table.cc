@@ -4,15 +4,9 @@
 
 #include "vandrel/statements/assign_command.h"
 #include "vandrel/statements/block_commands.h"
-#include "vandrel/services/cookies.h"
 #include "vandrel/core/errors.h"
-#include "vandrel/services/string_functions.h"
-#include "vandrel/services/stream_commands.h"
 #include "vandrel/statements/line_cleaner.h"
 #include "vandrel/statements/page_commands.h"
-#include "vandrel/services/process_commands.h"
-#include "vandrel/services/shm_commands.h"
-#include "vandrel/services/sql_commands.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/statements/option_commands.h"
 #include "vandrel/statements/variable_commands.h"
@@ -22,30 +16,31 @@ namespace {
 struct CommandRow {
   const char* word;
   int16_t code;
-  CommandHandler handler;  // nullptr: the command's handler is not built in
+  CommandHandler handler;  // nullptr: supplied by a higher room, or none
 };
 
-// Words without a handler are recognised but decline, so their lines are
-// shown as text.
-const CommandRow kCommands[] = {
+// The language's command words. The services' words have their handlers
+// bound at start-up (X_bind_commands); words without a handler are
+// recognised but decline, so their lines are shown as text.
+constexpr CommandRow kCommands[] = {
     {"option", 1, X_option},
     {"compile", 2, X_compile},
     {"html", 3, X_html},
-    {"sqltrap", 4, X_sqltrap},
-    {"sleep", 5, X_sleep},
-    {"usleep", 6, X_usleep},
-    {"chdir", 7, X_chdir},
-    {"sqlnames", 8, X_sqlnames},
+    {"sqltrap", 4, nullptr},
+    {"sleep", 5, nullptr},
+    {"usleep", 6, nullptr},
+    {"chdir", 7, nullptr},
+    {"sqlnames", 8, nullptr},
     {"quit", 9, X_quit},
-    {"shell", 10, X_shell},
+    {"shell", 10, nullptr},
     {"set", 11, X_set},
     {"add", 12, X_add},
     {"include", 13, X_include},
     {"error", 14, X_error},
-    {"unlink", 15, X_unlink},
+    {"unlink", 15, nullptr},
     {"clear", 16, X_clear},
-    {"cookie", 17, X_cookie},
-    {"fork", 18, X_fork},
+    {"cookie", 17, nullptr},
+    {"fork", 18, nullptr},
     {"file", 19, X_File},
     {"xfile", 20, X_xFile},
     {"replace", 21, X_replace},
@@ -54,19 +49,19 @@ const CommandRow kCommands[] = {
     {"elif", 24, X_if},
     {"function", 25, X_function},
     {"call", 26, X_call},
-    {"exec", 27, X_exec},
+    {"exec", 27, nullptr},
     {"return", 28, X_return},
-    {"sql", 29, X_sql},
-    {"sqlexec", 30, X_sqlexec},
-    {"fopen", 31, X_io_fopen},
-    {"popen", 32, X_io_popen},
-    {"fclose", 33, X_io_fclose},
-    {"pclose", 34, X_io_pclose},
-    {"fgets", 35, X_io_fgets},
-    {"fputs", 36, X_io_fputs},
-    {"fseek", 37, X_io_fseek},
-    {"shmat", 38, X_shmat},
-    {"shmdt", 39, X_shmdt},
+    {"sql", 29, nullptr},
+    {"sqlexec", 30, nullptr},
+    {"fopen", 31, nullptr},
+    {"popen", 32, nullptr},
+    {"fclose", 33, nullptr},
+    {"pclose", 34, nullptr},
+    {"fgets", 35, nullptr},
+    {"fputs", 36, nullptr},
+    {"fseek", 37, nullptr},
+    {"shmat", 38, nullptr},
+    {"shmdt", 39, nullptr},
     {"end", kTerminatorCode, nullptr},
     {"continue", kTerminatorCode, nullptr},
     {"break", kTerminatorCode, nullptr},
@@ -74,21 +69,41 @@ const CommandRow kCommands[] = {
 
 constexpr int kMaxCode = 39;
 
+constexpr bool codes_fit() {
+  for (const CommandRow& row : kCommands)
+    if (row.code != kTerminatorCode && (row.code < 1 || row.code > kMaxCode)) return false;
+  return kTerminatorCode > kMaxCode;
+}
+static_assert(codes_fit(), "every command code but the terminators' indexes the handler table");
+
 // Commands run inside commands (blocks in blocks, calls, includes) at most
 // this deep, so that a hostile page ends with an error instead of
 // exhausting the stack.
 constexpr int kMaxNesting = 10000;
 int nesting = 0;
 
-CommandHandler handler_for(int code) {
-  static CommandHandler handlers[kMaxCode + 1] = {};
-  static bool filled = false;
-  if (!filled) {
+// The handler of each code, so that running a command costs one index once
+// its word is known. Filled at compile time, so bindings made before main's
+// first line find the built-in handlers already in place.
+struct HandlerTable {
+  CommandHandler by_code[kMaxCode + 1] = {};
+  constexpr HandlerTable() {
     for (const CommandRow& row : kCommands)
-      if (row.code <= kMaxCode) handlers[row.code] = row.handler;
-    filled = true;
+      if (row.code >= 1 && row.code <= kMaxCode) by_code[row.code] = row.handler;
   }
-  return code >= 1 && code <= kMaxCode ? handlers[code] : nullptr;
+};
+constinit HandlerTable handlers;
+
+CommandHandler handler_for(int code) {
+  return code >= 1 && code <= kMaxCode ? handlers.by_code[code] : nullptr;
+}
+
+// The code of a word a handler may be bound to, or -1.
+int bindable_code(const char* word) {
+  for (const CommandRow& row : kCommands)
+    if (std::strcmp(row.word, word) == 0)
+      return row.code >= 1 && row.code <= kMaxCode ? row.code : -1;
+  return -1;
 }
 
 void fill_command_tree() {
@@ -104,6 +119,14 @@ void fill_command_tree() {
 }
 
 }  // namespace
+
+bool X_bind_commands(const CommandBinding* rows, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!rows[i].word || !rows[i].handler || bindable_code(rows[i].word) < 0) return false;
+  for (size_t i = 0; i < count; ++i)
+    handlers.by_code[bindable_code(rows[i].word)] = rows[i].handler;
+  return true;
+}
 
 int X_search_command(const char* word) {
   static bool filled = false;

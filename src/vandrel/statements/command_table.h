@@ -3,6 +3,7 @@
 #ifndef VANDREL_STATEMENTS_COMMAND_TABLE_H_
 #define VANDREL_STATEMENTS_COMMAND_TABLE_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "vandrel/core/avl_tree.h"
@@ -25,6 +26,20 @@ constexpr int kMaxCommandWord = 29;
 // flag (which <@option> and <@compile> may change) and the ignore flag. It
 // returns 0 when the line was its command, -1 to decline it.
 using CommandHandler = int (*)(X_FILE* file, char* line, int& compile, int ignore);
+
+// A handler that a higher room supplies for one of the table's words: the
+// words are the language's, most of what they do is not this room's.
+struct CommandBinding {
+  const char* word;
+  CommandHandler handler;
+};
+
+// Installs the handlers of `rows[0..count)` for their words, in place of any
+// they had; made once at start-up, before the first page line runs, and
+// allocates nothing. False, with nothing installed, when a row names a word
+// the table does not hold, a block terminator, or no handler. A word left
+// without a handler is recognised and declines: its line is shown as text.
+[[nodiscard]] bool X_bind_commands(const CommandBinding* rows, size_t count);
 
 // The code of command word `word`, or -1. The command tree is filled on the
 // first call.
