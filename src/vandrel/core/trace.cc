@@ -11,7 +11,6 @@
 #include "vandrel/core/arena.h"
 #include "vandrel/core/output.h"
 #include "vandrel/core/settings.h"
-#include "vandrel/core/variable_store.h"
 
 int Debug = 0;
 int Trace = 0;
@@ -27,6 +26,8 @@ FILE* trace_stream = nullptr;
 bool stamp_started = false;
 long first_second = 0;
 struct timeval previous_stamp;
+
+heapalloc* const* traced_arena = nullptr;
 
 bool home_file_exists(const char* name) {
   char path[4096];
@@ -61,10 +62,10 @@ void decide_trace_level() {
   }
 }
 
-// Arena figures of the detailed trace: the main arena, its current small
+// Arena figures of the detailed trace: the traced arena, its current small
 // block and the bytes used there.
 void print_arena_figures(FILE* stream) {
-  const X_heap* hp = x_BUFFERS.hp;
+  const X_heap* hp = traced_arena ? *traced_arena : nullptr;
   const heapblock* mb = hp ? hp->smallreq : nullptr;
   int block = mb ? mb->m_serial : 0;
   int used = mb ? mb->m_used : -1;
@@ -88,6 +89,8 @@ void write_line(FILE* stream, const char* format, va_list args) {
 }
 
 }  // namespace
+
+void X_trace_arena(heapalloc* const* arena) { traced_arena = arena; }
 
 void PrintTM(FILE* stream) {
   struct timeval now;

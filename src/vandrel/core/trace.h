@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+struct heapalloc;
+
 // 0 off; 1 on; 2 on with a flush after every line.
 extern int Debug;
 // 0 off; 1 inline into the page; 2 trace file; 3 trace file with arena figures.
@@ -17,6 +19,11 @@ void X_debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes one stamped line to the trace output when Trace is on; -1 while
 // X_HOME is not known yet, 0 otherwise.
 int X_trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The arena whose figures the detailed trace prints after each line. The
+// pointer it holds is read at every line, so its owner may replace the arena
+// behind it; until one is named (nullptr) the figures are those of no arena.
+void X_trace_arena(heapalloc* const* arena);
 
 // Writes the stamp "%5d.%06d [%6d] " to `stream`.
 void PrintTM(FILE* stream);

@@ -51,6 +51,8 @@ void copy_into_window(char* window, int len, const char* text) {
 }  // namespace
 
 void X_store_init() {
+  // The detailed trace follows the main arena.
+  X_trace_arena(&x_BUFFERS.hp);
   x_BUFFERS.files = nullptr;
   x_BUFFERS.vtree = avl_tree{nullptr, avl_strcmp};
   x_BUFFERS.ftree = avl_tree{nullptr, avl_strcmp};
