@@ -6,13 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "vandrel/services/stream_commands.h"
-#include "vandrel/services/multipart_input.h"
 #include "vandrel/core/output.h"
-#include "vandrel/statements/page_reader.h"
-#include "vandrel/services/request.h"
 #include "vandrel/core/settings.h"
-#include "vandrel/services/sql_layer.h"
 #include "vandrel/core/trace.h"
 
 char X_ERRMSG[kErrMsgSize];
@@ -23,9 +18,28 @@ namespace {
 // page can run to its end.
 bool error_lock = false;
 
+X_ErrorHooks error_hooks = {nullptr, nullptr};
+
+// Registered cleanups in order; `next_cleanup` is the first one not yet run,
+// so a cleanup that ends the run again does not start the list over.
+void (*cleanups[kMaxExitCleanups])() = {};
+int cleanup_count = 0;
+int next_cleanup = 0;
+
 }  // namespace
 
 bool X_error_locked() { return error_lock; }
+
+void X_set_error_hooks(const X_ErrorHooks& hooks) { error_hooks = hooks; }
+
+bool X_on_exit(void (*cleanup)()) {
+  if (!cleanup) return false;
+  for (int i = 0; i < cleanup_count; ++i)
+    if (cleanups[i] == cleanup) return true;
+  if (cleanup_count == kMaxExitCleanups) return false;
+  cleanups[cleanup_count++] = cleanup;
+  return true;
+}
 
 int ERRMSG(const char* format, ...) {
   X_trace("ERRMSG: locked= %d :: msgfmt= %s \n", error_lock ? 1 : 0, format);
@@ -38,15 +52,8 @@ int ERRMSG(const char* format, ...) {
   va_end(args);
   X_trace("X_ERRMSG: %s", X_ERRMSG);
 
-  if (X_head_request()) {
-    // The answer to HEAD is a header without a body: the error page and the
-    // message would be body, so only the header is completed.
-    X_content_type();
-    X_header();
-    X_exit(kFatalStatus);
-  }
-  X_header();
-  if (!X_ERROR) {
+  if (error_hooks.open_body && !error_hooks.open_body()) X_exit(kFatalStatus);
+  if (!X_ERROR || !error_hooks.run_page) {
     if (std::getenv("REQUEST_METHOD")) {
       std::printf("</table></table></table><hr><h3><pre>\n %s \n</pre></h3><hr>", X_ERRMSG);
     } else {
@@ -56,15 +63,13 @@ int ERRMSG(const char* format, ...) {
     X_exit(kFatalStatus);
   }
   X_redirect(nullptr);
-  X_printfile(X_ERROR, 1);
+  error_hooks.run_page(X_ERROR);
   X_exit(kFatalStatus);
 }
 
 void X_exit(int status) {
   X_trace("X_exit( %d );", status);
-  X_finish();
-  X_close_streams();
-  X_remove_uploads();
+  while (next_cleanup < cleanup_count) cleanups[next_cleanup++]();
   char scratch[4096];
   int n = std::snprintf(scratch, sizeof scratch, "%s/X.%d", TMP_DIR ? TMP_DIR : "/tmp",
                         static_cast<int>(getpid()));

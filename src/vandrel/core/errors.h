@@ -17,7 +17,27 @@ int ERRMSG(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // True once a fatal error is being reported.
 bool X_error_locked();
 
-// Ends the process: closes what the run opened, removes the scratch file
+// How a fatal error reaches the answer. Only the request entry knows how the
+// answer is given, so it installs these; until it does, an error is told as
+// plain text on standard output.
+struct X_ErrorHooks {
+  // Completes the header of the answer before the error is told; false when
+  // the answer has no body (HEAD), so that neither message nor page follows.
+  bool (*open_body)();
+  // Runs the error page at `path` (X_ERROR) with the output back on
+  // standard output.
+  void (*run_page)(const char* path);
+};
+void X_set_error_hooks(const X_ErrorHooks& hooks);
+
+// Exit-time cleanups. Their owners register them at start-up, and X_exit
+// runs them in the order they were registered, each at most once even when
+// one of them ends the run again. A cleanup registered twice keeps its first
+// place. False when all kMaxExitCleanups places are taken.
+constexpr int kMaxExitCleanups = 8;
+bool X_on_exit(void (*cleanup)());
+
+// Ends the process: runs the exit-time cleanups, removes the scratch file
 // "X.<pid>" in TMP_DIR, flushes standard output.
 [[noreturn]] void X_exit(int status);
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "vandrel/core/arena.h"
+#include "vandrel/core/errors.h"
 #include "vandrel/core/settings.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/core/trace.h"
@@ -389,6 +390,8 @@ void X_remove_uploads() {
   for (int k = 0; k < uploads.count; ++k) unlinkat(uploads.dir_fd, uploads.names[k], 0);
   forget_uploads();
 }
+
+bool X_register_upload_cleanup() { return X_on_exit(X_remove_uploads); }
 
 int E_POST_parse(entry* table, int fd, const char* dir) {
   Parser parser(table, fd, dir);

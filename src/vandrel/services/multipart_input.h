@@ -95,6 +95,9 @@ int E_POST_parse(entry* table, int fd, const char* dir);
 // and at most once. Cost: one unlink per upload, at most kMaxPairs.
 void X_remove_uploads();
 
+// Makes X_remove_uploads an exit-time cleanup; false when there is no room.
+bool X_register_upload_cleanup();
+
 // E_POST_parser: the body on standard input, files in TMP_DIR;
 // with tracing on, the body is first copied to "post.input" there and parsed
 // from that copy. 0, or -1 with POST_errmsg.

@@ -18,6 +18,8 @@
 #include "vandrel/core/settings.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/core/trace.h"
+#include "vandrel/services/sql_layer.h"
+#include "vandrel/services/stream_commands.h"
 
 const char* X_PAGE = nullptr;
 const char* X_BASE = nullptr;
@@ -213,6 +215,21 @@ bool decode_request(int method) {
   return rc == 0;
 }
 
+// The error path's view of the answer: what a fatal error may still write.
+bool error_open_body() {
+  if (X_head_request()) {
+    // The answer to HEAD is a header without a body: the error page and the
+    // message would be body, so only the header is completed.
+    X_content_type();
+    X_header();
+    return false;
+  }
+  X_header();
+  return true;
+}
+
+void run_error_page(const char* path) { X_printfile(path, 1); }
+
 }  // namespace
 
 void X_env() {
@@ -349,6 +366,13 @@ void X_default_names(const char* root) {
 int X_action() { return X_printfile(X_PAGE, 1); }
 
 void X_main(int argc, char** argv) {
+  // Before anything can fail: a fatal error from here on is answered as the
+  // request asks and ends with every cleanup. The cleanups run in this order:
+  // database connections, then the streams (a pipe's output follows the
+  // page's), then the uploads.
+  X_set_error_hooks({error_open_body, run_error_page});
+  if (!X_on_exit(X_finish) || !X_register_stream_cleanup() || !X_register_upload_cleanup())
+    ERRMSG("No room for the exit-time cleanups");
   Debug = 0;
   Trace = 0;
   X_store_init();

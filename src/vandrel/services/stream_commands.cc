@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "vandrel/core/argument_split.h"
+#include "vandrel/core/errors.h"
 #include "vandrel/statements/command_table.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/core/numbers.h"
@@ -280,3 +281,5 @@ void X_close_streams() {
   for (x_OPEN& slot : x_open_table)
     if (slot.kind != StreamKind::kFree) close_entry(&slot);
 }
+
+bool X_register_stream_cleanup() { return X_on_exit(X_close_streams); }

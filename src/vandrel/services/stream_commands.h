@@ -33,4 +33,7 @@ void X_flush_streams();
 // follows the page's and nothing is left running when the run ends.
 void X_close_streams();
 
+// Makes X_close_streams an exit-time cleanup; false when there is no room.
+bool X_register_stream_cleanup();
+
 #endif  // VANDREL_SERVICES_STREAM_COMMANDS_H_
