@@ -112,16 +112,6 @@ void Cpu::calc_metrics(int index, const SampleMatrix& data, double clk, double b
   }
 }
 
-void Cpu::print_percpu(int, const tstate*, int) {}
-void Cpu::print_metrics(int, aggregate_fn) {}
-void Cpu::print_memory_percpu(int, const tstate*, int) {}
-void Cpu::print_memory_metrics(int, aggregate_fn) {}
-
-void Cpu::print_format_title(const ReportFormat& f) {
-  fputs(f.title, stdout);
-  if (f.flush_title) fflush(stdout);
-}
-
 namespace {
 
 // Formats one value (bounded: wide enough for any double in these formats).
@@ -158,43 +148,8 @@ void for_each_sampled(int ncpus, const tstate* slots, int nslots, Fn fn) {
   }
 }
 
-}  // namespace
-
-void Cpu::print_format_metrics(const ReportFormat& f, int ncpus, aggregate_fn aggregate) {
-  std::vector<double> values(f.formats.size());
-  for (size_t k = 0; k < values.size(); k++) {
-    int column = static_cast<int>(k);
-    values[k] = summed(f, column) ? sum_metric(ncpus, column) : aggregate(ncpus, column);
-  }
-  print_row(f, "", values.data());
-}
-
-void Cpu::print_format_percpu(const ReportFormat& f, int ncpus, const tstate* slots, int nslots) {
-  std::vector<double> values(f.formats.size());
-  for_each_sampled(ncpus, slots, nslots, [&](const tstate& slot, int row) {
-    for (size_t k = 0; k < values.size(); k++) values[k] = metrics.get(row, static_cast<int>(k));
-    char prefix[32];
-    snprintf(prefix, sizeof prefix, "%4d  ", slot.cpuid);
-    print_row(f, prefix, values.data());
-  });
-}
-
-void Cpu::print_standard_memory_title() {
-  printf("%9s  %9s  %9s\n", "bw", "rd", "wr");
-}
-
-void Cpu::print_standard_memory_metrics(int ncpus) {
-  printf("%9.2f  %9.2f  %9.2f\n", sum_metric(ncpus, 0), sum_metric(ncpus, 1), sum_metric(ncpus, 2));
-}
-
-void Cpu::print_standard_memory_percpu(int ncpus, const tstate* slots, int nslots) {
-  for_each_sampled(ncpus, slots, nslots, [](const tstate& slot, int row) {
-    printf("%4d  %9.2f  %9.2f  %9.2f\n", slot.cpuid, metrics.get(row, 0), metrics.get(row, 1),
-           metrics.get(row, 2));
-  });
-}
-
-void Cpu::memory_controllers(int index, const SampleMatrix& d, double clk) {
+// Bandwidth of the four memory controllers, one set each (reads, writes).
+void memory_controllers(int index, const SampleMatrix& d, double clk) {
   // 64-byte lines, in megabytes of 2^20 bytes per second.
   const double K = clk * 64 * 0.95367431640625;
   double rd = 0.0, wr = 0.0;
@@ -211,10 +166,78 @@ void Cpu::memory_controllers(int index, const SampleMatrix& d, double clk) {
   metrics.set(index, 0, rd + wr);
 }
 
-void Cpu::unmeasured(int index, int first, int last) {
-  for (int k = first; k <= last; k++) metrics.set(index, k, -1.0);
+}  // namespace
+
+void Cpu::per_second_memory(int index, const SampleMatrix& d, double clk, double) {
+  switch (memoryReport) {
+    case MemoryReport::kControllers:
+      memory_controllers(index, d, clk);
+      break;
+    case MemoryReport::kUnmeasured:
+      unmeasured(index, 0, 10);
+      break;
+    case MemoryReport::kNone:
+      break;
+  }
 }
 
-void Cpu::print_unmeasured_memory_metrics() {
-  printf("%9.2f  %9.2f  %9.2f\n", -1.0, -1.0, -1.0);
+void Cpu::print_title() {
+  if (!reportFormat) return;
+  fputs(reportFormat->title, stdout);
+  if (reportFormat->flush_title) fflush(stdout);
+}
+
+void Cpu::print_metrics(int ncpus, aggregate_fn aggregate) {
+  if (!reportFormat) return;
+  const ReportFormat& f = *reportFormat;
+  std::vector<double> values(f.formats.size());
+  for (size_t k = 0; k < values.size(); k++) {
+    int column = static_cast<int>(k);
+    values[k] = summed(f, column) ? sum_metric(ncpus, column) : aggregate(ncpus, column);
+  }
+  print_row(f, "", values.data());
+}
+
+void Cpu::print_percpu(int ncpus, const tstate* slots, int nslots) {
+  if (!reportFormat) return;
+  const ReportFormat& f = *reportFormat;
+  std::vector<double> values(f.formats.size());
+  for_each_sampled(ncpus, slots, nslots, [&](const tstate& slot, int row) {
+    for (size_t k = 0; k < values.size(); k++) values[k] = metrics.get(row, static_cast<int>(k));
+    char prefix[32];
+    snprintf(prefix, sizeof prefix, "%4d  ", slot.cpuid);
+    print_row(f, prefix, values.data());
+  });
+}
+
+void Cpu::print_memory_title() {
+  if (memoryReport == MemoryReport::kNone) return;
+  printf("%9s  %9s  %9s\n", "bw", "rd", "wr");
+}
+
+void Cpu::print_memory_metrics(int ncpus, aggregate_fn) {
+  switch (memoryReport) {
+    case MemoryReport::kControllers:
+      // Bandwidths are totals over the machine, whatever the aggregator.
+      printf("%9.2f  %9.2f  %9.2f\n", sum_metric(ncpus, 0), sum_metric(ncpus, 1),
+             sum_metric(ncpus, 2));
+      break;
+    case MemoryReport::kUnmeasured:
+      printf("%9.2f  %9.2f  %9.2f\n", -1.0, -1.0, -1.0);
+      break;
+    case MemoryReport::kNone:
+      break;
+  }
+}
+
+void Cpu::print_memory_percpu(int ncpus, const tstate* slots, int nslots) {
+  if (memoryReport == MemoryReport::kNone) return;
+  for_each_sampled(ncpus, slots, nslots, [](const tstate& slot, int row) {
+    printf("%4d  %9.2f  %9.2f  %9.2f\n", slot.cpuid, metrics.get(row, 0), metrics.get(row, 1),
+           metrics.get(row, 2));
+  });
+}
+
+void Cpu::unmeasured(int index, int first, int last) {
+  for (int k = first; k <= last; k++) metrics.set(index, k, -1.0);
 }

@@ -75,7 +75,8 @@ double avg_metric(int ncpus, int column);
 // The largest value, starting from 0.0: negative values never win.
 double max_metric(int ncpus, int column);
 
-// How a model prints its lines.
+// The lines of a model's per-reference, per-instruction and per-second
+// reports.
 struct ReportFormat {
   const char* title;
   std::vector<const char*> formats;  // one per column, the separator included
@@ -83,6 +84,16 @@ struct ReportFormat {
   bool flush_title;                  // the title is flushed as soon as it is written
 };
 
+// What a model's memory report (-M) is.
+enum class MemoryReport {
+  kNone,         // there is none: -M is refused
+  kControllers,  // bandwidth of the four memory controllers, one set each
+  kUnmeasured,   // the counters do not see the controllers: -1.0 in every column
+};
+
+// A processor family. Its constructor fills in its lists and describes its
+// reports (reportFormat, memoryReport); a model overrides the formulas of
+// its reports, and the printing follows the description.
 class Cpu {
  public:
   explicit Cpu(int nbCounters);
@@ -96,23 +107,27 @@ class Cpu {
   virtual void per_reference(int index, const SampleMatrix& data, double clk, double bus) = 0;
   virtual void per_instruction(int index, const SampleMatrix& data, double clk, double bus) = 0;
   virtual void per_second(int index, const SampleMatrix& data, double clk, double bus) = 0;
-  virtual void per_second_memory(int index, const SampleMatrix& data, double clk, double bus) = 0;
+  // As the memory report says: the controllers' bandwidth, columns 0 to 10
+  // unmeasured, or nothing.
+  virtual void per_second_memory(int index, const SampleMatrix& data, double clk, double bus);
   // Dispatches on the metrics type; other types compute nothing.
   virtual void calc_metrics(int index, const SampleMatrix& data, double clk, double bus);
-  virtual void print_title() {}
-  virtual void print_memory_title() {}
-  // One line per sampled slot (cpuid != -1) among the nslots slots.
-  virtual void print_percpu(int ncpus, const tstate* slots, int nslots);
-  virtual void print_metrics(int ncpus, aggregate_fn aggregate);
-  virtual void print_memory_percpu(int ncpus, const tstate* slots, int nslots);
-  virtual void print_memory_metrics(int ncpus, aggregate_fn aggregate);
+
+  // The reports' lines, in the model's format; nothing without one. The
+  // per-CPU lines are one per sampled slot (cpuid != -1) among the nslots.
+  void print_title();
+  void print_percpu(int ncpus, const tstate* slots, int nslots);
+  void print_metrics(int ncpus, aggregate_fn aggregate);
+  // The memory report's lines; nothing when the model has none.
+  void print_memory_title();
+  void print_memory_percpu(int ncpus, const tstate* slots, int nslots);
+  void print_memory_metrics(int ncpus, aggregate_fn aggregate);
 
   int getNbCounters() const { return nbCounters; }
   void setNbCounters(int n) { nbCounters = n; }
   int getMetricsType() const { return metricsType; }
   void setMetricsType(int type) { metricsType = type; }
-  bool isMemoryMetricsCapable() const { return memoryMetricsCapable; }
-  void setMemoryMetricsCapable(bool capable) { memoryMetricsCapable = capable; }
+  bool isMemoryMetricsCapable() const { return memoryReport != MemoryReport::kNone; }
   std::vector<std::string> getPrEvents() const { return prEvents; }
   std::vector<std::string> getPiEvents() const { return piEvents; }
   std::vector<std::string> getPsEvents() const { return psEvents; }
@@ -121,19 +136,8 @@ class Cpu {
   std::vector<std::string> getEvents() const;
 
  protected:
-  // The printing every model shares, in its own format.
-  void print_format_title(const ReportFormat& f);
-  void print_format_metrics(const ReportFormat& f, int ncpus, aggregate_fn aggregate);
-  void print_format_percpu(const ReportFormat& f, int ncpus, const tstate* slots, int nslots);
-  void print_standard_memory_title();
-  void print_standard_memory_metrics(int ncpus);
-  void print_standard_memory_percpu(int ncpus, const tstate* slots, int nslots);
-  // Bandwidth of the four memory controllers, one set each (reads, writes).
-  void memory_controllers(int index, const SampleMatrix& data, double clk);
   // Marks columns first .. last of a row as not measured (-1.0).
   void unmeasured(int index, int first, int last);
-  // The memory line of a model that cannot measure memory traffic.
-  void print_unmeasured_memory_metrics();
 
   std::vector<std::string> prEvents;
   std::vector<std::string> piEvents;
@@ -141,7 +145,8 @@ class Cpu {
   std::vector<std::string> psMemoryEvents;
   int nbCounters;
   int metricsType = kPerInstruction;
-  bool memoryMetricsCapable = false;
+  const ReportFormat* reportFormat = nullptr;  // static; null: no lines
+  MemoryReport memoryReport = MemoryReport::kNone;
 };
 
 // The model of the run and its number of counters, set once at start-up

@@ -191,7 +191,7 @@ LinuxPerf::LinuxPerf(int nbCounters, const std::set<std::string>& offered) : Cpu
   prEvents = specs(reference_);
   piEvents = specs(instruction_);
   psEvents = specs(second_);
-  memoryMetricsCapable = false;
+  reportFormat = &format();
 }
 
 void LinuxPerf::apply(const Plan& plan, int index, const SampleMatrix& d, double clk) {
@@ -217,16 +217,4 @@ void LinuxPerf::per_instruction(int index, const SampleMatrix& d, double clk, do
 
 void LinuxPerf::per_second(int index, const SampleMatrix& d, double clk, double) {
   apply(second_, index, d, clk);
-}
-
-void LinuxPerf::print_title() {
-  print_format_title(format());
-}
-
-void LinuxPerf::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void LinuxPerf::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
 }

@@ -32,10 +32,6 @@ class US2 : public Cpu {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void per_second_memory(int, const SampleMatrix&, double, double) override {}
-  void print_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
 };
 
 // UltraSPARC III, with memory controllers.
@@ -46,13 +42,6 @@ class US3 : public Cpu {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void per_second_memory(int index, const SampleMatrix& d, double clk, double bus) override;
-  void print_title() override;
-  void print_memory_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
-  void print_memory_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_memory_metrics(int ncpus, aggregate_fn aggregate) override;
 
  protected:
   // Columns 0 to 14 in one report mode; S is the data-stall cycle count.
@@ -74,9 +63,6 @@ class US3p : public US3 {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void print_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
 };
 
 // UltraSPARC IV+: the lists and formulas of the UltraSPARC III+.
@@ -94,13 +80,6 @@ class UST1 : public Cpu {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void per_second_memory(int index, const SampleMatrix& d, double clk, double bus) override;
-  void print_title() override;
-  void print_memory_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
-  void print_memory_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_memory_metrics(int ncpus, aggregate_fn aggregate) override;
 };
 
 // UltraSPARC T2 and T2+.
@@ -111,13 +90,6 @@ class UST2 : public Cpu {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void per_second_memory(int index, const SampleMatrix& d, double clk, double bus) override;
-  void print_title() override;
-  void print_memory_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
-  void print_memory_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_memory_metrics(int ncpus, aggregate_fn aggregate) override;
 };
 
 // SPARC64 VI and VII: eight counters, so few sets.
@@ -128,13 +100,6 @@ class Sparc64 : public Cpu {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void per_second_memory(int index, const SampleMatrix& d, double clk, double bus) override;
-  void print_title() override;
-  void print_memory_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
-  void print_memory_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_memory_metrics(int ncpus, aggregate_fn aggregate) override;
 
  private:
   void common(int index, const SampleMatrix& d, double clk, double bus);
@@ -148,10 +113,6 @@ class P6 : public Cpu {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void per_second_memory(int, const SampleMatrix&, double, double) override {}
-  void print_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
 };
 
 // Pentium 4 with HyperThreading: the lists and formulas of the P6.
@@ -169,10 +130,6 @@ class Opteron : public Cpu {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void per_second_memory(int, const SampleMatrix&, double, double) override {}
-  void print_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
 };
 
 // Any processor the Linux perf_event backend counts on, through the kernel's
@@ -186,10 +143,6 @@ class LinuxPerf : public Cpu {
   void per_reference(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_instruction(int index, const SampleMatrix& d, double clk, double bus) override;
   void per_second(int index, const SampleMatrix& d, double clk, double bus) override;
-  void per_second_memory(int, const SampleMatrix&, double, double) override {}
-  void print_title() override;
-  void print_percpu(int ncpus, const tstate* slots, int nslots) override;
-  void print_metrics(int ncpus, aggregate_fn aggregate) override;
 
   // A metric: column := scale x (sum of the numerator events) / denominator,
   // all counted in one set; the denominator is an event or, when empty, the

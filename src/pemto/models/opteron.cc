@@ -47,7 +47,7 @@ Opteron::Opteron(int nbCounters) : Cpu(nbCounters) {
               "FR_dispatch_stall_segment_load,IC_instr_fetch_stall",
               "FR_dispatch_stall_fpu_full,BU_cpu_clk_unhalted",
               kFpOps};
-  memoryMetricsCapable = false;
+  reportFormat = &format();
 }
 
 void Opteron::per_reference(int index, const SampleMatrix& d, double clk, double bus) {
@@ -101,16 +101,4 @@ void Opteron::per_second(int index, const SampleMatrix& d, double clk, double bu
   put(10, raw(d.a(4)));
   put(11, raw(d.b(4)));
   put(12, raw(d.a(5)));
-}
-
-void Opteron::print_title() {
-  print_format_title(format());
-}
-
-void Opteron::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void Opteron::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
 }

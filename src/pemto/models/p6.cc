@@ -36,7 +36,7 @@ P6::P6(int nbCounters) : Cpu(nbCounters) {
               "dcu_miss_outstanding,ifu_mem_stall",
               "cycles_div_busy,cpu_clk_unhalted",
               "flops,cpu_clk_unhalted"};
-  memoryMetricsCapable = false;
+  reportFormat = &format();
 }
 
 void P6::per_reference(int index, const SampleMatrix& d, double clk, double bus) {
@@ -90,16 +90,4 @@ void P6::per_second(int index, const SampleMatrix& d, double clk, double bus) {
   put(10, raw(d.a(4)));
   put(11, raw(d.b(4)));
   put(12, raw(d.a(5)));
-}
-
-void P6::print_title() {
-  print_format_title(format());
-}
-
-void P6::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void P6::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
 }

@@ -46,7 +46,8 @@ Sparc64::Sparc64(int nbCounters) : Cpu(nbCounters) {
   psEvents = prEvents;
   psMemoryEvents = {"MC_reads_0,MC_writes_0", "MC_reads_1,MC_writes_1", "MC_reads_2,MC_writes_2",
                     "MC_reads_3,MC_writes_3"};
-  memoryMetricsCapable = true;
+  reportFormat = &format();
+  memoryReport = MemoryReport::kControllers;
 }
 
 // Columns 0 to 3 from set 0 in every report: mflops counts floating and
@@ -90,32 +91,4 @@ void Sparc64::per_second(int index, const SampleMatrix& d, double clk, double bu
   metrics.set(index, 9, clk * c(d, 2, 3) / d.t(2));
   metrics.set(index, 10, clk * c(d, 2, 2) / d.t(2));
   metrics.set(index, 13, clk * c(d, 2, 4) / d.t(2));
-}
-
-void Sparc64::per_second_memory(int index, const SampleMatrix& d, double clk, double) {
-  memory_controllers(index, d, clk);
-}
-
-void Sparc64::print_title() {
-  print_format_title(format());
-}
-
-void Sparc64::print_memory_title() {
-  print_standard_memory_title();
-}
-
-void Sparc64::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void Sparc64::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
-}
-
-void Sparc64::print_memory_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_standard_memory_percpu(ncpus, slots, nslots);
-}
-
-void Sparc64::print_memory_metrics(int ncpus, aggregate_fn) {
-  print_standard_memory_metrics(ncpus);
 }

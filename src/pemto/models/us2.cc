@@ -55,7 +55,7 @@ US2::US2(int nbCounters) : Cpu(nbCounters) {
               "Load_use,Load_use_RAW",
               "Dispatch0_storeBuf,Dispatch0_FP_use",
               "Dispatch0_IC_miss,Dispatch0_mispred"};
-  memoryMetricsCapable = false;
+  reportFormat = &format();
 }
 
 void US2::per_reference(int index, const SampleMatrix& d, double clk, double bus) {
@@ -89,16 +89,4 @@ void US2::per_second(int index, const SampleMatrix& d, double clk, double bus) {
   metrics.set(index, 7, d.a(8) / d.t(8));
   metrics.set(index, 8, d.b(7) / d.t(7));
   metrics.set(index, 9, d.b(8) / d.t(8));
-}
-
-void US2::print_title() {
-  print_format_title(format());
-}
-
-void US2::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void US2::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
 }

@@ -66,7 +66,8 @@ US3::US3(int nbCounters) : Cpu(nbCounters) {
   psEvents[18] = "Instr_cnt,DTLB_miss";
   psMemoryEvents = {"MC_reads_0,MC_writes_0", "MC_reads_1,MC_writes_1", "MC_reads_2,MC_writes_2",
                     "MC_reads_3,MC_writes_3"};
-  memoryMetricsCapable = true;
+  reportFormat = &format();
+  memoryReport = MemoryReport::kControllers;
 }
 
 void US3::fill(int index, const SampleMatrix& d, double clk, double bus, int type, uint64_t S) {
@@ -151,32 +152,4 @@ void US3::per_instruction(int index, const SampleMatrix& d, double clk, double b
 
 void US3::per_second(int index, const SampleMatrix& d, double clk, double bus) {
   fill(index, d, clk, bus, kPerSecond, data_stalls(d));
-}
-
-void US3::per_second_memory(int index, const SampleMatrix& d, double clk, double) {
-  memory_controllers(index, d, clk);
-}
-
-void US3::print_title() {
-  print_format_title(format());
-}
-
-void US3::print_memory_title() {
-  print_standard_memory_title();
-}
-
-void US3::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void US3::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
-}
-
-void US3::print_memory_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_standard_memory_percpu(ncpus, slots, nslots);
-}
-
-void US3::print_memory_metrics(int ncpus, aggregate_fn) {
-  print_standard_memory_metrics(ncpus);
 }

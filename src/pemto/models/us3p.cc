@@ -32,6 +32,7 @@ US3p::US3p(int nbCounters) : US3(nbCounters) {
   piEvents.push_back("EC_wb_remote,Instr_cnt");
   piEvents.push_back("Instr_cnt,EC_miss_remote");
   psEvents.push_back("EC_wb_remote,EC_miss_remote");
+  reportFormat = &format();
 }
 
 void US3p::per_reference(int index, const SampleMatrix& d, double clk, double bus) {
@@ -50,16 +51,4 @@ void US3p::per_second(int index, const SampleMatrix& d, double clk, double bus) 
   fill(index, d, clk, bus, kPerSecond, data_stalls(d));
   metrics.set(index, 15, clk * d.a(22) / d.t(22));
   metrics.set(index, 16, clk * d.b(22) / d.t(22));
-}
-
-void US3p::print_title() {
-  print_format_title(format());
-}
-
-void US3p::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void US3p::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
 }

@@ -26,7 +26,8 @@ UST1::UST1(int nbCounters) : Cpu(nbCounters) {
               "L2_imiss,Instr_cnt",     "L2_imiss_ld,Instr_cnt", "ITLB_miss,Instr_cnt",
               "DTLB_miss,Instr_cnt"};
   psMemoryEvents = {""};
-  memoryMetricsCapable = true;
+  reportFormat = &format();
+  memoryReport = MemoryReport::kUnmeasured;
 }
 
 void UST1::per_reference(int index, const SampleMatrix& d, double clk, double bus) {
@@ -61,34 +62,4 @@ void UST1::per_second(int index, const SampleMatrix& d, double clk, double bus) 
   metrics.set(index, 6, clk * (d.a(3) / d.t(3) + d.a(4) / d.t(4)));
   metrics.set(index, 7, clk * d.a(5) / d.t(5));
   metrics.set(index, 8, clk * d.a(6) / d.t(6));
-}
-
-// The counters do not see the memory controllers: the report says so with
-// -1.0 in every column.
-void UST1::per_second_memory(int index, const SampleMatrix&, double, double) {
-  unmeasured(index, 0, 10);
-}
-
-void UST1::print_title() {
-  print_format_title(format());
-}
-
-void UST1::print_memory_title() {
-  print_standard_memory_title();
-}
-
-void UST1::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void UST1::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
-}
-
-void UST1::print_memory_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_standard_memory_percpu(ncpus, slots, nslots);
-}
-
-void UST1::print_memory_metrics(int, aggregate_fn) {
-  print_unmeasured_memory_metrics();
 }

@@ -38,7 +38,8 @@ UST2::UST2(int nbCounters) : Cpu(nbCounters) {
   psEvents = {"Instr_cnt,Instr_FGU_arithmetic", "L2_imiss,L2_dmiss_ld", "DC_miss,IC_miss",
               "L2_imiss,L2_imiss_ld",           "ITLB_miss,DTLB_miss",  "Br_taken,Br_completed"};
   psMemoryEvents = {""};
-  memoryMetricsCapable = true;
+  reportFormat = &format();
+  memoryReport = MemoryReport::kUnmeasured;
 }
 
 void UST2::per_reference(int index, const SampleMatrix& d, double clk, double bus) {
@@ -68,34 +69,4 @@ void UST2::per_second(int index, const SampleMatrix& d, double clk, double bus) 
   metrics.set(index, 8, clk * d.b(4) / d.t(4));
   metrics.set(index, 9, clk * d.b(5) / d.t(5));
   metrics.set(index, 10, clk * d.a(5) / d.t(5));
-}
-
-// The counters do not see the memory controllers: the report says so with
-// -1.0 in every column.
-void UST2::per_second_memory(int index, const SampleMatrix&, double, double) {
-  unmeasured(index, 0, 10);
-}
-
-void UST2::print_title() {
-  print_format_title(format());
-}
-
-void UST2::print_memory_title() {
-  print_standard_memory_title();
-}
-
-void UST2::print_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_format_percpu(format(), ncpus, slots, nslots);
-}
-
-void UST2::print_metrics(int ncpus, aggregate_fn aggregate) {
-  print_format_metrics(format(), ncpus, aggregate);
-}
-
-void UST2::print_memory_percpu(int ncpus, const tstate* slots, int nslots) {
-  print_standard_memory_percpu(ncpus, slots, nslots);
-}
-
-void UST2::print_memory_metrics(int, aggregate_fn) {
-  print_unmeasured_memory_metrics();
 }
