@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
   if (!X_install_service_commands()) {
-    std::fputs("Vandrel: a supplied handler names no word of the language\n", stderr);
+    std::fputs("Vandrel: a room supplies a word the language does not have\n", stderr);
     return 70;  // EX_SOFTWARE
   }
   X_main(argc, argv);

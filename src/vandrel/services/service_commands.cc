@@ -1,14 +1,18 @@
 #include "vandrel/services/service_commands.h"
 
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "vandrel/services/cookies.h"
 #include "vandrel/services/process_commands.h"
 #include "vandrel/services/shm_commands.h"
 #include "vandrel/services/sql_commands.h"
+#include "vandrel/services/sql_state.h"
 #include "vandrel/services/stream_commands.h"
 #include "vandrel/services/string_functions.h"
 #include "vandrel/statements/command_table.h"
+#include "vandrel/statements/option_commands.h"
 
 namespace {
 
@@ -22,8 +26,62 @@ const CommandBinding kServiceCommands[] = {
     {"fseek", X_io_fseek},   {"shmat", X_shmat},       {"shmdt", X_shmdt},
 };
 
+// Stores "on"/"off" into `flag`; false for any other value.
+bool on_off(const char* value, int* flag) {
+  if (std::strcmp(value, "on") == 0) {
+    *flag = 1;
+  } else if (std::strcmp(value, "off") == 0) {
+    *flag = 0;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool sql_names(const char* value, const char*) {
+  if (std::strcmp(value, "lowercase") == 0) {
+    X_sqlcase = 0;
+  } else if (std::strcmp(value, "uppercase") == 0) {
+    X_sqlcase = 1;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool sql_transactions(const char* value, const char*) {
+  return on_off(value, &X_sqlTRANS);
+}
+
+bool sql_trap(const char* value, const char* third) {
+  if (on_off(value, &X_sqlTRAP)) return true;
+  if (std::strcmp(value, "on_transactions") == 0) {
+    X_sqlTRANS = 1;
+  } else if (std::strcmp(value, "off_transactions") == 0) {
+    X_sqlTRANS = 0;
+  } else if (std::strcmp(value, "function") == 0) {
+    if (third[0]) {
+      std::snprintf(TRAPfunc, sizeof TRAPfunc - 1, "%s", third);
+      X_sqlFUNC = 1;
+      X_sqlTRAP = 0;
+    } else {
+      X_sqlFUNC = 0;
+    }
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const OptionBinding kServiceOptions[] = {
+    {"sql_names", sql_names},
+    {"sql_transactions", sql_transactions},
+    {"sql_trap", sql_trap},
+};
+
 }  // namespace
 
 bool X_install_service_commands() {
-  return X_bind_commands(kServiceCommands, std::size(kServiceCommands));
+  return X_bind_commands(kServiceCommands, std::size(kServiceCommands)) &&
+         X_bind_options(kServiceOptions, std::size(kServiceOptions));
 }

@@ -1,11 +1,12 @@
 // The services' side of the page language: the handlers of the command words
 // whose work lies outside the interpreter (database, files and pipes,
-// processes, shared memory, cookies, the string functions of <@exec>).
+// processes, shared memory, cookies, the string functions of <@exec>), and
+// the database's <@option> settings.
 #ifndef VANDREL_SERVICES_SERVICE_COMMANDS_H_
 #define VANDREL_SERVICES_SERVICE_COMMANDS_H_
 
-// Binds those handlers into the command table; made once by main before the
-// first page line runs. False when the table refused a row.
+// Binds those handlers and settings into the statements room; made once by
+// main before the first page line runs. False when a row was refused.
 [[nodiscard]] bool X_install_service_commands();
 
 #endif  // VANDREL_SERVICES_SERVICE_COMMANDS_H_

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,7 +11,6 @@
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/core/output.h"
 #include "vandrel/statements/signals.h"
-#include "vandrel/services/sql_state.h"
 #include "vandrel/core/trace.h"
 #include "vandrel/values/substitution.h"
 
@@ -39,40 +37,24 @@ bool on_off(const char* value, int* flag) {
   return true;
 }
 
-bool sql_trap_option(const char* value, const char* third) {
-  if (on_off(value, &X_sqlTRAP)) return true;
-  if (std::strcmp(value, "on_transactions") == 0) {
-    X_sqlTRANS = 1;
-  } else if (std::strcmp(value, "off_transactions") == 0) {
-    X_sqlTRANS = 0;
-  } else if (std::strcmp(value, "function") == 0) {
-    if (third[0]) {
-      std::snprintf(TRAPfunc, sizeof TRAPfunc - 1, "%s", third);
-      X_sqlFUNC = 1;
-      X_sqlTRAP = 0;
-    } else {
-      X_sqlFUNC = 0;
-    }
-  } else {
-    return false;
-  }
-  return true;
+// The options whose settings belong to a higher room, which binds their
+// setters at start-up (X_bind_options); unbound, they are unknown options.
+OptionBinding supplied[] = {
+    {"sql_names", nullptr},
+    {"sql_transactions", nullptr},
+    {"sql_trap", nullptr},
+};
+
+OptionBinding* supplied_option(const char* name) {
+  for (OptionBinding& option : supplied)
+    if (std::strcmp(name, option.name) == 0) return &option;
+  return nullptr;
 }
 
 // Applies one option; false when the name or the value is not known.
 bool apply_option(const char* name, const char* value, const char* third, int& compile) {
-  if (std::strcmp(name, "sql_names") == 0) {
-    if (std::strcmp(value, "lowercase") == 0) {
-      X_sqlcase = 0;
-    } else if (std::strcmp(value, "uppercase") == 0) {
-      X_sqlcase = 1;
-    } else {
-      return false;
-    }
-    return true;
-  }
-  if (std::strcmp(name, "sql_transactions") == 0) return on_off(value, &X_sqlTRANS);
-  if (std::strcmp(name, "sql_trap") == 0) return sql_trap_option(value, third);
+  if (const OptionBinding* option = supplied_option(name))
+    return option->apply && option->apply(value, third);
   if (std::strcmp(name, "signal") == 0) {
     int signo = X_signal_number(value);
     if (signo < 0) {
@@ -104,6 +86,13 @@ void switch_flag(const char* text, int* flag) {
 }
 
 }  // namespace
+
+bool X_bind_options(const OptionBinding* rows, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!rows[i].name || !rows[i].apply || !supplied_option(rows[i].name)) return false;
+  for (size_t i = 0; i < count; ++i) supplied_option(rows[i].name)->apply = rows[i].apply;
+  return true;
+}
 
 int X_option(X_FILE* /*file*/, char* line, int& compile, int ignore) {
   if (!has_tag(line, "<@option>")) return -1;

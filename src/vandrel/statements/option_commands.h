@@ -4,7 +4,23 @@
 #ifndef VANDREL_STATEMENTS_OPTION_COMMANDS_H_
 #define VANDREL_STATEMENTS_OPTION_COMMANDS_H_
 
+#include <cstddef>
+
 struct X_FILE;
+
+// An <@option> setting that a higher room keeps. `apply` gets the value,
+// lower-cased, and the third argument as written; false when the value is not
+// one the setting knows ("Unknown option").
+struct OptionBinding {
+  const char* name;
+  bool (*apply)(const char* value, const char* third);
+};
+
+// Installs the setters of `rows[0..count)` for the options they name; made
+// once at start-up and allocates nothing. False, with nothing installed, when
+// a row names no option a higher room keeps (sql_names, sql_transactions,
+// sql_trap) or has no setter.
+[[nodiscard]] bool X_bind_options(const OptionBinding* rows, size_t count);
 
 int X_option(X_FILE* file, char* line, int& compile, int ignore);
 int X_html(X_FILE* file, char* line, int& compile, int ignore);
