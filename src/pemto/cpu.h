@@ -92,8 +92,8 @@ enum class MemoryReport {
 };
 
 // A processor family. Its constructor fills in its lists and describes its
-// reports (reportFormat, memoryReport); a model overrides the formulas of
-// its reports, and the printing follows the description.
+// reports (reportFormat, memoryReport, fixedBusClock); a model overrides the
+// formulas of its reports, and the printing follows the description.
 class Cpu {
  public:
   explicit Cpu(int nbCounters);
@@ -128,6 +128,9 @@ class Cpu {
   int getMetricsType() const { return metricsType; }
   void setMetricsType(int type) { metricsType = type; }
   bool isMemoryMetricsCapable() const { return memoryReport != MemoryReport::kNone; }
+  // The bus clock in MHz when the family's is known whatever the machine
+  // says, else 0 (the run reads the device tree).
+  double getFixedBusClock() const { return fixedBusClock; }
   std::vector<std::string> getPrEvents() const { return prEvents; }
   std::vector<std::string> getPiEvents() const { return piEvents; }
   std::vector<std::string> getPsEvents() const { return psEvents; }
@@ -147,6 +150,7 @@ class Cpu {
   int metricsType = kPerInstruction;
   const ReportFormat* reportFormat = nullptr;  // static; null: no lines
   MemoryReport memoryReport = MemoryReport::kNone;
+  double fixedBusClock = 0.0;  // MHz
 };
 
 // The model of the run and its number of counters, set once at start-up

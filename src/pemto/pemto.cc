@@ -279,7 +279,7 @@ int Pemto() {
     free(slots);
     return 1;
   }
-  if (strcmp(targetCpu->getCpuType(), "Pentium Pro with MMX, Pentium II") == 0) o.busclock = 133.0;
+  if (targetCpu->getFixedBusClock() > 0.0) o.busclock = targetCpu->getFixedBusClock();
 
   filter_processor_set(slots, nslots, prog());
   o.ncpus = number_cpus(slots, nslots);

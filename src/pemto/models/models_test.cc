@@ -291,6 +291,20 @@ TEST(ModelLists, SizesAndParsingOnTheirProcessors) {
   strtoset_errfn = nullptr;
 }
 
+// The bus clock is the device tree's for every family but the Pentium Pro's,
+// including the Pentium 4, whose model shares the Pentium Pro's lists.
+TEST(ModelProperties, OnlyThePentiumProHasAFixedBusClock) {
+  for (const std::string& name : sim_processor_names()) {
+    SimHandle h = open_sim(name);
+    bool oom = false;
+    std::unique_ptr<Cpu> cpu(create_cpu_model(h.cpc, &oom));
+    ASSERT_NE(cpu, nullptr) << name;
+    EXPECT_EQ(cpu->getFixedBusClock(), name == "Pentium Pro with MMX, Pentium II" ? 133.0 : 0.0)
+        << name;
+    cpc_close(h.cpc);
+  }
+}
+
 TEST(ModelLists, EntriesKeptExactlyAsWritten) {
   Opteron opteron(4);
   EXPECT_EQ(opteron.getPrEvents()[4],

@@ -37,6 +37,8 @@ P6::P6(int nbCounters) : Cpu(nbCounters) {
               "cycles_div_busy,cpu_clk_unhalted",
               "flops,cpu_clk_unhalted"};
   reportFormat = &format();
+  // Its bus runs at 133 MHz whatever the device tree says.
+  fixedBusClock = 133.0;
 }
 
 void P6::per_reference(int index, const SampleMatrix& d, double clk, double bus) {
