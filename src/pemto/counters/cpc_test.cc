@@ -60,7 +60,8 @@ TEST(CpcVersion, OnlyVersionTwo) {
 }
 
 TEST(CpcOpen, EnvironmentChoosesTheSimulatedProcessor) {
-  cpc_t* cpc = cpc_open(CPC_VER_CURRENT, platform_of({{"PEMTO_SIMULATE", "AMD Opteron & Athlon64"}}));
+  cpc_t* cpc =
+      cpc_open(CPC_VER_CURRENT, platform_of({{"PEMTO_SIMULATE", "AMD Opteron & Athlon64"}}));
   ASSERT_NE(cpc, nullptr);
   EXPECT_STREQ(cpc_cciname(cpc), "AMD Opteron & Athlon64");
   EXPECT_STREQ(cpc_backend_name(cpc), "simulated");
@@ -76,7 +77,7 @@ TEST(CpcOpen, EnvironmentChoosesTheSimulatedProcessor) {
 
   errno = 0;
   EXPECT_EQ(cpc_open(CPC_VER_CURRENT, platform_of({{"PEMTO_SIMULATE", "UltraSPARC iii"},
-                                                    {"PEMTO_SIMULATE_FAIL", "bind"}})),
+                                                   {"PEMTO_SIMULATE_FAIL", "bind"}})),
             nullptr);
   EXPECT_EQ(errno, EINVAL);
 }

@@ -1,11 +1,11 @@
 // The catalogue's entry: the model for the processor the counter library
 // reports, and the banner of the run.
-#include "pemto/models/models.h"
-
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <set>
+
+#include "pemto/models/models.h"
 
 namespace {
 
