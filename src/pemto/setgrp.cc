@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "pemto/counters/alloc_fault.h"
+#include "pemto/emalloc.h"
 #include "pemto/strtoset.h"
 
 namespace {
@@ -16,17 +17,8 @@ namespace {
   exit(1);
 }
 
-void* emalloc(size_t size) {
-  void* p = pemto_allocation_fails() ? nullptr : calloc(1, size ? size : 1);
-  if (!p) die("cpc_setgrp: no memory available\n");
-  return p;
-}
-
-char* estrdup(const char* s) {
-  size_t n = strlen(s) + 1;
-  char* copy = static_cast<char*>(emalloc(n));
-  memcpy(copy, s, n);
-  return copy;
+[[noreturn]] void out_of_memory() {
+  die("cpc_setgrp: no memory available\n");
 }
 
 bool has_current(const cpc_setgrp_t* sgrp) {
@@ -37,7 +29,7 @@ void create_buffers(cpc_t* cpc, cpc_setgrp_set* s) {
   s->data1 = cpc_buf_create(cpc, s->set);
   s->data2 = cpc_buf_create(cpc, s->set);
   s->scratch = cpc_buf_create(cpc, s->set);
-  if (!s->data1 || !s->data2 || !s->scratch) die("cpc_setgrp: no memory available\n");
+  if (!s->data1 || !s->data2 || !s->scratch) out_of_memory();
 }
 
 void count_request(void* arg, int, const char*, uint64_t, unsigned flags, int, const cpc_attr_t*) {
@@ -100,12 +92,12 @@ cpc_setgrp_t* cpc_setgrp_newset(cpc_setgrp_t* sgrp, const char* spec, int* error
   cpc_walk_requests(sgrp->cpc, set, s, count_request);
   if (s->sysonly) sgrp->has_sysonly = 1;
 
-  s->picnums = static_cast<int*>(emalloc(s->nreqs * sizeof(int)));
+  s->picnums = static_cast<int*>(emalloc(s->nreqs * sizeof(int), out_of_memory));
   cpc_walk_requests(sgrp->cpc, set, s, record_picnum);
 
   // Eleven characters per request, each piece cut to ten.
   size_t hdr_size = static_cast<size_t>(s->nreqs) * 11 + 1;
-  s->hdr = static_cast<char*>(emalloc(hdr_size));
+  s->hdr = static_cast<char*>(emalloc(hdr_size, out_of_memory));
   size_t used = 0;
   for (int i = 0; i < s->nreqs; i++) {
     char piece[32];
@@ -115,7 +107,7 @@ cpc_setgrp_t* cpc_setgrp_newset(cpc_setgrp_t* sgrp, const char* spec, int* error
     used += take;
   }
   s->hdr[used] = '\0';
-  s->name = estrdup(spec);
+  s->name = estrdup(spec, out_of_memory);
   create_buffers(sgrp->cpc, s);
   if (sgrp->current == -1) sgrp->current = 0;
   sgrp->nelem++;
@@ -123,8 +115,9 @@ cpc_setgrp_t* cpc_setgrp_newset(cpc_setgrp_t* sgrp, const char* spec, int* error
 }
 
 cpc_setgrp_t* cpc_setgrp_clone(cpc_setgrp_t* sgrp) {
-  cpc_setgrp_t* copy = static_cast<cpc_setgrp_t*>(emalloc(sizeof(cpc_setgrp_t)));
-  copy->sets = static_cast<cpc_setgrp_set*>(emalloc(sgrp->nelem * sizeof(cpc_setgrp_set)));
+  cpc_setgrp_t* copy = static_cast<cpc_setgrp_t*>(emalloc(sizeof(cpc_setgrp_t), out_of_memory));
+  copy->sets =
+      static_cast<cpc_setgrp_set*>(emalloc(sgrp->nelem * sizeof(cpc_setgrp_set), out_of_memory));
   copy->nelem = sgrp->nelem;
   copy->current = sgrp->current;
   copy->smt = sgrp->smt;
@@ -135,7 +128,7 @@ cpc_setgrp_t* cpc_setgrp_clone(cpc_setgrp_t* sgrp) {
     cpc_setgrp_set* to = &copy->sets[i];
     to->set = cpc_strtoset(copy->cpc, from->name, copy->smt);
     if (!to->set) die("cpc_setgrp: cpc_strtoset() failed\n");
-    to->name = estrdup(from->name);
+    to->name = estrdup(from->name, out_of_memory);
     to->sysonly = from->sysonly;
     to->nreqs = from->nreqs;
     create_buffers(copy->cpc, to);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pemto/counters/alloc_fault.h"
+#include "pemto/emalloc.h"
 
 cpc_errhndlr_t* strtoset_errfn = nullptr;
 
@@ -24,25 +24,6 @@ namespace {
 [[noreturn]] void out_of_memory() {
   strtoset_err("no memory available\n");
   exit(1);
-}
-
-void* emalloc(size_t size) {
-  void* p = pemto_allocation_fails() ? nullptr : calloc(1, size ? size : 1);
-  if (!p) out_of_memory();
-  return p;
-}
-
-void* erealloc(void* old, size_t size) {
-  void* p = pemto_allocation_fails() ? nullptr : realloc(old, size ? size : 1);
-  if (!p) out_of_memory();
-  return p;
-}
-
-char* estrdup(const char* s) {
-  size_t n = strlen(s) + 1;
-  char* copy = static_cast<char*>(emalloc(n));
-  memcpy(copy, s, n);
-  return copy;
 }
 
 // One counter's request while it is being built.
@@ -83,7 +64,7 @@ struct Parse {
 };
 
 void push_attr(Parse* p, int counter, const char* name, uint64_t val) {
-  Attr* a = static_cast<Attr*>(emalloc(sizeof(Attr)));
+  Attr* a = static_cast<Attr*>(emalloc(sizeof(Attr), out_of_memory));
   a->name = name;
   a->val = val;
   a->next = p->attrs[counter];
@@ -182,14 +163,15 @@ void collect_attr(void* arg, const char* attr) {
   if (strncmp(attr, "picnum", 7) == 0) return;
   if (p->nattrs == p->attrcap) {
     p->attrcap = p->attrcap ? 2 * p->attrcap : 8;
-    p->attrlist = static_cast<char**>(erealloc(p->attrlist, p->attrcap * sizeof(char*)));
+    p->attrlist =
+        static_cast<char**>(erealloc(p->attrlist, p->attrcap * sizeof(char*), out_of_memory));
   }
-  p->attrlist[p->nattrs++] = estrdup(attr);
+  p->attrlist[p->nattrs++] = estrdup(attr, out_of_memory);
 }
 
 void add_token(Parse* p, const char* base, int counter, TokenHandler fn) {
   size_t size = strlen(base) + 16;
-  char* text = static_cast<char*>(emalloc(size));
+  char* text = static_cast<char*>(emalloc(size, out_of_memory));
   if (counter >= 0) {
     snprintf(text, size, "%s%d", base, counter);
   } else {
@@ -206,11 +188,11 @@ void init(Parse* p, cpc_t* cpc) {
   p->cpc = cpc;
   p->ncounters = static_cast<int>(cpc_npic(cpc));
   int n = p->ncounters;
-  p->reqs = static_cast<Request*>(emalloc(n * sizeof(Request)));
-  p->attrs = static_cast<Attr**>(emalloc(n * sizeof(Attr*)));
+  p->reqs = static_cast<Request*>(emalloc(n * sizeof(Request), out_of_memory));
+  p->attrs = static_cast<Attr**>(emalloc(n * sizeof(Attr*), out_of_memory));
   for (int c = 0; c < n; c++) {
     p->reqs[c].flags = CPC_COUNT_USER;
-    Attr* picnum = static_cast<Attr*>(emalloc(sizeof(Attr)));
+    Attr* picnum = static_cast<Attr*>(emalloc(sizeof(Attr), out_of_memory));
     *picnum = {"picnum", static_cast<uint64_t>(c), nullptr};
     p->attrs[c] = picnum;
     p->reqs[c].nattrs = 1;
@@ -219,9 +201,9 @@ void init(Parse* p, cpc_t* cpc) {
 
   // The table ends with a null token.
   int size = n * (p->nattrs + 3) + p->nattrs + 3;
-  p->toks = static_cast<char**>(emalloc(size * sizeof(char*)));
-  p->tok_info = static_cast<TokenInfo*>(emalloc(size * sizeof(TokenInfo)));
-  p->tok_funcs = static_cast<TokenHandler*>(emalloc(size * sizeof(TokenHandler)));
+  p->toks = static_cast<char**>(emalloc(size * sizeof(char*), out_of_memory));
+  p->tok_info = static_cast<TokenInfo*>(emalloc(size * sizeof(TokenInfo), out_of_memory));
+  p->tok_funcs = static_cast<TokenHandler*>(emalloc(size * sizeof(TokenHandler), out_of_memory));
   for (int c = 0; c < n; c++) add_token(p, "pic", c, pic_handler);
   for (int c = 0; c < n; c++) add_token(p, "nouser", c, flag_handler);
   for (int c = 0; c < n; c++) add_token(p, "sys", c, flag_handler);
@@ -312,7 +294,7 @@ cpc_set_t* cpc_strtoset(cpc_t* cpc, const char* spec, int smt) {
   Parse parse;
   Parse* p = &parse;
   init(p, cpc);
-  char* copy = estrdup(spec ? spec : "");
+  char* copy = estrdup(spec ? spec : "", out_of_memory);
   bool ok = parse_pieces(p, copy);
   free(copy);
   if (!ok) {
@@ -327,7 +309,7 @@ cpc_set_t* cpc_strtoset(cpc_t* cpc, const char* spec, int smt) {
     if (p->reqs[c].event[0] == '\0') continue;
     if (smt) smt_special(p, c);
     int n = p->reqs[c].nattrs;
-    cpc_attr_t* attrs = static_cast<cpc_attr_t*>(emalloc(n * sizeof(cpc_attr_t)));
+    cpc_attr_t* attrs = static_cast<cpc_attr_t*>(emalloc(n * sizeof(cpc_attr_t), out_of_memory));
     int i = 0;
     for (Attr* a = p->attrs[c]; a && i < n; a = a->next, i++) attrs[i] = {a->name, a->val};
     int rc = cpc_set_add_request(cpc, set, p->reqs[c].event, 0, p->reqs[c].flags,
