@@ -7,17 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "vandrel/core/test_support.h"
+
 namespace {
 
 bool like(const char* patt, const char* text) {
   return X_CMPpatt(patt, text) == 0;
 }
 
-class PatternTest : public ::testing::Test {
- protected:
-  void SetUp() override { X_patt_cache_reset(); }
-  void TearDown() override { X_patt_cache_reset(); }
-};
+// Each test starts from an empty cache and leaves none behind.
+using PatternTest = InterpreterTest;
 
 TEST_F(PatternTest, WildcardsMatchTheWholeText) {
   EXPECT_TRUE(like("abc", "abc"));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vandrel/core/errors.h"
+#include "vandrel/core/test_support.h"
 
 namespace {
 
@@ -19,22 +20,8 @@ std::vector<std::string> values_of(const char* name) {
   return out;
 }
 
-void gather(avl* node, void* ctx) {
-  static_cast<std::vector<X_USER*>*>(ctx)->push_back(reinterpret_cast<X_USER*>(node));
-}
-
 // Each test starts from an empty store and releases everything it made.
-class StoreTest : public ::testing::Test {
- protected:
-  void SetUp() override { X_store_init(); }
-  void TearDown() override {
-    std::vector<X_USER*> all;
-    AVL_walk(x_BUFFERS.vtree.root, gather, &all);
-    for (X_USER* u : all) X_heap_free(u->hp);
-    X_heap_free(x_BUFFERS.hp);
-    x_BUFFERS = X_BUFFERS{};
-  }
-};
+using StoreTest = InterpreterTest;
 using Values = std::vector<std::string>;
 
 TEST_F(StoreTest, SetReplacesAddAppends) {
