@@ -1,6 +1,5 @@
 #include "pemto/pemto.h"
 
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ticker.h"
 #include "pemto/bus.h"
 #include "pemto/counters/platform.h"
 #include "pemto/counters/processor.h"
@@ -160,18 +160,6 @@ int parse_options(int argc, char** argv, Cpu* cpu, Options* o, CommandLine* cl) 
   return optind;
 }
 
-// Sleeps until a deadline on the monotonic clock.
-void sleep_until(const struct timespec& deadline) {
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-  }
-}
-
-void advance(struct timespec* t, uint64_t ns) {
-  uint64_t nsec = static_cast<uint64_t>(t->tv_nsec) + ns % 1000000000u;
-  t->tv_sec += static_cast<time_t>(ns / 1000000000u + nsec / 1000000000u);
-  t->tv_nsec = static_cast<long>(nsec % 1000000000u);
-}
-
 }  // namespace
 
 std::string progname_of(const char* argv0) {
@@ -315,12 +303,10 @@ int Pemto() {
 
   if (started > 0) {
     bool memory = targetCpu->getMetricsType() == kMemory;
-    uint64_t period = static_cast<uint64_t>(o.nsets) * 1000000u * o.interval;
-    // Deadlines at start + k periods, so that lines do not drift.
-    struct timespec deadline;
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    advance(&deadline, period);
-    sleep_until(deadline);
+    // A line per pass over every set, at start + k passes, so that lines do
+    // not drift.
+    Ticker ticker(static_cast<int64_t>(o.nsets) * 1000000 * o.interval);
+    ticker.wait();
     // When every thread has stopped on an error nothing is measured any
     // more: the run ends rather than print rows that no pass fills.
     bool sampling = gtick_stopped < started;
@@ -334,8 +320,7 @@ int Pemto() {
     }
     unsigned left = static_cast<unsigned>(o.count);
     for (; sampling && (o.count == -1 || left > 0); left--) {
-      advance(&deadline, period);
-      sleep_until(deadline);
+      ticker.wait();
       if (gtick_stopped >= started) break;
       if (o.percpu) printf("%4s  ", "all");
       if (memory) {
