@@ -12,6 +12,7 @@
 #include "vandrel/services/stream_commands.h"
 #include "vandrel/services/string_functions.h"
 #include "vandrel/statements/command_table.h"
+#include "vandrel/statements/conditions.h"
 #include "vandrel/statements/option_commands.h"
 
 namespace {
@@ -82,6 +83,7 @@ const OptionBinding kServiceOptions[] = {
 }  // namespace
 
 bool X_install_service_commands() {
+  X_set_eof_flag(&X_eof);
   return X_bind_commands(kServiceCommands, std::size(kServiceCommands)) &&
          X_bind_options(kServiceOptions, std::size(kServiceOptions));
 }

@@ -1,7 +1,8 @@
 // The services' side of the page language: the handlers of the command words
 // whose work lies outside the interpreter (database, files and pipes,
-// processes, shared memory, cookies, the string functions of <@exec>), and
-// the database's <@option> settings.
+// processes, shared memory, cookies, the string functions of <@exec>), the
+// database's <@option> settings and the row-loop state the EOF condition
+// tests.
 #ifndef VANDREL_SERVICES_SERVICE_COMMANDS_H_
 #define VANDREL_SERVICES_SERVICE_COMMANDS_H_
 

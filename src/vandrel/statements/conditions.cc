@@ -11,13 +11,14 @@
 #include "vandrel/values/compare.h"
 #include "vandrel/core/errors.h"
 #include "vandrel/core/line_buffer.h"
-#include "vandrel/services/sql_state.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/core/trace.h"
 
 namespace {
 
 constexpr int kMaxConditionArgs = 4;
+
+const int* eof_flag = nullptr;
 
 // The condition's first arguments, split as every command splits them.
 struct ConditionArgs {
@@ -69,7 +70,7 @@ bool keyword_test(const char* keyword, ConditionArgs& a, bool* known) {
     return X_user_fcmp(read_double(a[1]), a[2], read_double(a[3])) == 0;
   if (std::strcmp(keyword, "fmt") == 0) return check_format(a[1], a[2]);
   if (std::strcmp(keyword, "filled") == 0) return filled(a[1]);
-  if (std::strcmp(keyword, "EOF") == 0) return X_eof != 0;
+  if (std::strcmp(keyword, "EOF") == 0) return eof_flag && *eof_flag != 0;
   if (std::strcmp(keyword, "exist") == 0) return path_test(a[1], 0);
   if (std::strcmp(keyword, "isDir") == 0) return path_test(a[1], S_IFDIR);
   if (std::strcmp(keyword, "isFile") == 0) return path_test(a[1], S_IFREG);
@@ -78,6 +79,10 @@ bool keyword_test(const char* keyword, ConditionArgs& a, bool* known) {
 }
 
 }  // namespace
+
+void X_set_eof_flag(const int* flag) {
+  eof_flag = flag;
+}
 
 bool X_condition(const char* text) {
   ConditionArgs args(text);
