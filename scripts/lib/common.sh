@@ -28,11 +28,12 @@ install_missing_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 }
 
-# build_tree DIR [cmake options...]: configure (once) and build DIR.
+# build_tree DIR [cmake options...]: configure and build DIR. The configure
+# output stays on the terminal, where its warnings are seen.
 build_tree() {
   local dir=$1
   shift
   say "building $dir $*"
-  cmake -S "$ROOT" -B "$ROOT/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S "$ROOT" -B "$ROOT/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
   cmake --build "$ROOT/$dir" -j "$(nproc)"
 }
