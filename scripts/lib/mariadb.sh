@@ -3,7 +3,9 @@
 # through a Unix socket and a loopback TCP port only, with one database and
 # one password-protected user. Sourced; needs common.sh's `say`.
 #
-#   mariadb_start [DATABASE]   start it and export its coordinates:
+#   mariadb_start [DATABASE [PARENT]]
+#                              start it, its folder under PARENT (default
+#                              TMPDIR or /tmp), and export its coordinates:
 #       MYSQL_SOCKET         the Unix socket
 #       VANDREL_TEST_HOST    127.0.0.1
 #       VANDREL_TEST_PORT    the TCP port (a free one, chosen at start)
@@ -12,12 +14,26 @@
 #       VANDREL_TEST_PASSWD  its password (random per start)
 #   mariadb_stop               stop the server by its process id and remove
 #                              the folder; safe to call twice, meant for traps
+#                              (MARIADB_PID and MARIADB_DIR say which: another
+#                              process may set them to stop a server it did
+#                              not start)
 #
 # A server that does not come up is an error with the tail of its log: a run
 # that needs the database never goes on without one.
 
 MARIADB_DIR=""
 MARIADB_PID=""
+
+# Whether process $1 still runs. A server whose starter has ended is no child
+# of ours: once it exits it may stay a zombie until init reaps it, and a
+# zombie answers kill -0.
+_mariadb_running() {
+  kill -0 "$1" 2>/dev/null || return 1
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  stat=${stat##*) }
+  [ "${stat%% *}" != Z ]
+}
 
 # A TCP port on 127.0.0.1 that nothing listens on right now.
 _mariadb_free_port() {
@@ -45,7 +61,7 @@ _mariadb_root() {
 }
 
 mariadb_start() {
-  local db=${1:-vandrel_test}
+  local db=${1:-vandrel_test} parent=${2:-${TMPDIR:-/tmp}}
   local installer server
   installer=$(command -v mariadb-install-db || true)
   server=$(command -v mariadbd || echo /usr/sbin/mariadbd)
@@ -53,7 +69,7 @@ mariadb_start() {
     echo "mariadb: mariadb-server is not installed (mariadb-install-db, mariadbd)" >&2
     return 1
   fi
-  MARIADB_DIR=$(mktemp -d "${TMPDIR:-/tmp}/vandrel-mariadb.XXXXXX") || {
+  MARIADB_DIR=$(mktemp -d "$parent/vandrel-mariadb.XXXXXX") || {
     MARIADB_DIR=""
     echo "mariadb: cannot make a temporary directory" >&2
     return 1
@@ -90,7 +106,7 @@ mariadb_start() {
     MARIADB_PID=$!
     local waited
     for waited in $(seq 1 120); do
-      if ! kill -0 "$MARIADB_PID" 2>/dev/null; then break; fi
+      if ! _mariadb_running "$MARIADB_PID"; then break; fi
       if mariadb-admin --no-defaults --protocol=socket --socket="$MYSQL_SOCKET" -uroot \
           ping >/dev/null 2>&1; then
         up=1
@@ -99,7 +115,7 @@ mariadb_start() {
       sleep 0.5
     done
     [ $up -eq 1 ] && break
-    if kill -0 "$MARIADB_PID" 2>/dev/null; then
+    if _mariadb_running "$MARIADB_PID"; then
       _mariadb_fail "server did not answer within 60 s"
       return 1
     fi
@@ -144,14 +160,14 @@ mariadb_user_sql() {
 
 mariadb_stop() {
   if [ -n "$MARIADB_PID" ]; then
-    if kill -0 "$MARIADB_PID" 2>/dev/null; then
+    if _mariadb_running "$MARIADB_PID"; then
       kill -TERM "$MARIADB_PID" 2>/dev/null || true
       local waited
       for waited in $(seq 1 60); do
-        kill -0 "$MARIADB_PID" 2>/dev/null || break
+        _mariadb_running "$MARIADB_PID" || break
         sleep 0.5
       done
-      if kill -0 "$MARIADB_PID" 2>/dev/null; then
+      if _mariadb_running "$MARIADB_PID"; then
         echo "mariadb: server $MARIADB_PID did not stop in 30 s; killing it" >&2
         kill -KILL "$MARIADB_PID" 2>/dev/null || true
       fi
