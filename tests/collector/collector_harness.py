@@ -12,10 +12,8 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "korbad"))
-from korbad_harness import HOST, Service, wait_for, write_script  # noqa: E402,F401
-
-import pymysql  # noqa: E402
+import pymysql
+from korbad_harness import HOST, Service, wait_for, write_script  # noqa: F401
 
 FAKE_VMSTAT = r'''#!/usr/bin/python3
 import os, sys, time

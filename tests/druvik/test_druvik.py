@@ -15,8 +15,7 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import sysv_shm  # noqa: E402
+import sysv_shm
 
 PROG = None
 USAGE_TAIL = "\nNote: both -e and -b  must be specified for random I/Os\n"

@@ -14,8 +14,7 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "druvik"))
-import sysv_shm  # noqa: E402
+import sysv_shm
 
 PROG = None
 HEADER = "\n_______Group-ID__    Tot  Rds  Wrs    SEL1    SEL2     DEL     INS     UPD C/N\n"

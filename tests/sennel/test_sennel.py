@@ -15,8 +15,7 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "druvik"))
-import sysv_shm  # noqa: E402
+import sysv_shm
 
 PROG = DRUVIK = None
 HEADER = ("\n ID  GROUP                     NAME     OpTot   ReadTot  WriteTot     Op/s   Read/s  "
