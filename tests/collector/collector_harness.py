@@ -75,7 +75,8 @@ class Database:
     def shared(cls):
         names = ("MYSQL_SOCKET", "VANDREL_TEST_USER", "VANDREL_TEST_PASSWD", "VANDREL_TEST_DB")
         if not all(map(os.environ.get, names)):
-            raise RuntimeError("needs the database of scripts/test: " + " ".join(names))
+            raise RuntimeError("needs the database of the test run (ctest's mariadb fixture): "
+                               + " ".join(names))
         return cls(*map(os.environ.get, names))
 
     def query(self, sql, *args):

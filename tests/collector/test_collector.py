@@ -1,4 +1,4 @@
-"""The collector against a real Korbad and the database of scripts/test:
+"""The collector against a real Korbad and the database of the test run:
 what it stores and refuses, and a Korbad restart in the middle."""
 
 import os

@@ -4,7 +4,7 @@ for every row, and each variable keeps only its current value. Runs the same pag
 and over 100000 rows (with a value above the 256-byte small-block size, so that big blocks
 are made and dropped for every row) and compares the peak resident sizes of the two runs.
 
-Needs the private server of scripts/test (MYSQL_SOCKET, VANDREL_TEST_*); fails without it.
+Needs the private server of the test run (MYSQL_SOCKET, VANDREL_TEST_*); fails without it.
 
 Usage: row_loop_memory.py --prog PATH/TO/Vandrel
 """
@@ -53,7 +53,7 @@ def main():
     missing = [n for n in ("MYSQL_SOCKET", "VANDREL_TEST_DB", "VANDREL_TEST_USER",
                            "VANDREL_TEST_PASSWD") if n not in os.environ]
     if missing:
-        sys.exit("not set: %s (run through scripts/test, which starts the database server)"
+        sys.exit("not set: %s (run through ctest: its mariadb fixture starts the server)"
                  % ", ".join(missing))
     base = tempfile.mkdtemp(prefix="vandrel-rowmem-")
     try:
