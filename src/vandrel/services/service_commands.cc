@@ -6,6 +6,7 @@
 
 #include "vandrel/services/cookies.h"
 #include "vandrel/services/process_commands.h"
+#include "vandrel/services/service_values.h"
 #include "vandrel/services/shm_commands.h"
 #include "vandrel/services/sql_commands.h"
 #include "vandrel/services/sql_state.h"
@@ -82,8 +83,8 @@ const OptionBinding kServiceOptions[] = {
 
 }  // namespace
 
-bool X_install_service_commands() {
+bool X_install_services() {
   X_set_eof_flag(&X_eof);
   return X_bind_commands(kServiceCommands, std::size(kServiceCommands)) &&
-         X_bind_options(kServiceOptions, std::size(kServiceOptions));
+         X_bind_options(kServiceOptions, std::size(kServiceOptions)) && X_install_service_values();
 }

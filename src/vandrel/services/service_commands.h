@@ -6,8 +6,16 @@
 #ifndef VANDREL_SERVICES_SERVICE_COMMANDS_H_
 #define VANDREL_SERVICES_SERVICE_COMMANDS_H_
 
-// Binds those handlers and settings into the statements room; made once by
-// main before the first page line runs. False when a row was refused.
-[[nodiscard]] bool X_install_service_commands();
+// Binds those handlers and settings into the statements room, and the
+// services' values (service_values.h) into the value-function table: all
+// that pages reach of the services. Made once by main before the first page
+// line runs. False when a row was refused.
+[[nodiscard]] bool X_install_services();
+
+// The same, under the name the database tests call; it goes once they call
+// X_install_services.
+[[nodiscard]] inline bool X_install_service_commands() {
+  return X_install_services();
+}
 
 #endif  // VANDREL_SERVICES_SERVICE_COMMANDS_H_

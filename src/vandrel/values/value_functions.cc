@@ -1,5 +1,7 @@
 // Evaluation of one value reference: escapes, value functions, built-in
 // values and variables, tried in a fixed order (a table of rules).
+#include "vandrel/values/value_functions.h"
+
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -10,22 +12,17 @@
 #include <cstring>
 #include <ctime>
 
-#include "vandrel/core/argument_split.h"
-#include "vandrel/statements/block_commands.h"
-#include "vandrel/values/compare.h"
-#include "vandrel/values/dates.h"
-#include "vandrel/core/errors.h"
-#include "vandrel/values/expr_parser.h"
-#include "vandrel/services/form_input.h"
 #include "vandrel/core/arena.h"
+#include "vandrel/core/errors.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/core/open_streams.h"
-#include "vandrel/statements/page_reader.h"
+#include "vandrel/core/trace.h"
+#include "vandrel/core/variable_store.h"
+#include "vandrel/values/compare.h"
+#include "vandrel/values/dates.h"
+#include "vandrel/values/expr_parser.h"
 #include "vandrel/values/printf_format.h"
 #include "vandrel/values/scramble.h"
-#include "vandrel/services/sql_state.h"
-#include "vandrel/core/variable_store.h"
-#include "vandrel/core/trace.h"
 #include "vandrel/values/substitution.h"
 #include "vandrel/values/value_sink.h"
 
@@ -42,12 +39,6 @@ char* value_of(const char* ref, LineBuffer& buf) {
   ValueSink sink(buf.data(), kLineSize);
   X_transvalue_into(ref, sink);
   return buf.data();
-}
-
-void put_number(ValueSink& sink, long n) {
-  char text[24];
-  auto end = std::to_chars(text, text + sizeof text, n).ptr;
-  sink.value(text, end - text);
 }
 
 // Leading blanks removed, runs of blanks squeezed to one, one trailing blank
@@ -68,39 +59,9 @@ void trim_blanks(char* text) {
   *out = '\0';
 }
 
-using Rule = void (*)(const char* ref, const char* rest, ValueSink& sink);
-
 void escape_tab(const char*, const char*, ValueSink& sink) { sink.value("\t"); }
 void escape_newline(const char*, const char*, ValueSink& sink) { sink.value("\n"); }
 void escape_return(const char*, const char*, ValueSink& sink) { sink.value("\r"); }
-
-void fn_sh(const char*, const char* rest, ValueSink& sink) {
-  LineBuffer value;
-  value_of(rest, value);
-  // Escaping at most doubles the text; the buffer's second half is the room.
-  char escaped[2 * kLineSize];
-  std::snprintf(escaped, sizeof escaped, "%s", value.data());
-  escape_shell_cmd(escaped, sizeof escaped);
-  sink.value(escaped);
-}
-
-void fn_call(const char*, const char* rest, ValueSink& sink) {
-  X_trace("==> call: CALL: [%s] ", rest);
-  LineBuffer returned;
-  if (X_call_text(rest, 1, returned.data(), kLineSize) != 0) return;
-  X_trace("==> call: OUTPUT: [%s] ", returned.data());
-  LineBuffer first;
-  X_arg_string(returned.data(), first.data(), kLineSize);
-  sink.value(first.data());
-}
-
-void fn_txt2url(const char*, const char* rest, ValueSink& sink) {
-  LineBuffer value;
-  value_of(rest, value);
-  static char encoded[3 * kLineSize + 1];
-  escape_url(value.data(), encoded, sizeof encoded);
-  sink.value(encoded);
-}
 
 // Markup characters as entities. Entity conversion of the output leaves
 // these bytes alone (it converts Latin-1 letters only), so the result shows
@@ -137,12 +98,6 @@ void fn_txt2html(const char*, const char* rest, ValueSink& sink) {
     len += n;
   }
   sink.value(escaped, len);
-}
-
-void fn_url2txt(const char*, const char* rest, ValueSink& sink) {
-  LineBuffer value;
-  unescape_url(value_of(rest, value));
-  sink.value(value.data());
 }
 
 void fn_trim(const char*, const char* rest, ValueSink& sink) {
@@ -212,7 +167,7 @@ void fn_str2dt(const char*, const char* rest, ValueSink& sink) {
   value_of(name, value);
   long dt = 0;
   X_str2dt(value.data(), format, &dt);
-  put_number(sink, dt);
+  X_put_number(sink, dt);
 }
 
 // A text too short to hold a date is shown as it is.
@@ -236,7 +191,7 @@ void fn_day(const char*, const char* rest, ValueSink& sink) {
 
 void fn_len(const char*, const char* rest, ValueSink& sink) {
   LineBuffer value;
-  put_number(sink, static_cast<long>(std::strlen(value_of(rest, value))));
+  X_put_number(sink, static_cast<long>(std::strlen(value_of(rest, value))));
 }
 
 void fn_cut(const char*, const char* rest, ValueSink& sink) {
@@ -310,7 +265,7 @@ void fn_printf(const char*, const char* rest, ValueSink& sink) {
 
 void fn_ftell(const char*, const char* rest, ValueSink& sink) {
   const x_OPEN* slot = X_find_open(rest);
-  put_number(sink, slot ? std::ftell(slot->fp) : -1L);
+  X_put_number(sink, slot ? std::ftell(slot->fp) : -1L);
 }
 
 void fn_expr(const char* ref, const char* rest, ValueSink& sink) {
@@ -343,10 +298,8 @@ void fn_today(const char*, const char*, ValueSink& sink) {
   if (today) sink.value(today);
 }
 
-void fn_rows(const char*, const char*, ValueSink& sink) { put_number(sink, X_rowcount); }
-
 void fn_dt(const char*, const char*, ValueSink& sink) {
-  put_number(sink, static_cast<long>(std::time(nullptr)));
+  X_put_number(sink, static_cast<long>(std::time(nullptr)));
 }
 
 void fn_udt(const char*, const char*, ValueSink& sink) {
@@ -358,7 +311,7 @@ void fn_udt(const char*, const char*, ValueSink& sink) {
   sink.value(out);
 }
 
-void fn_ddt(const char*, const char*, ValueSink& sink) { put_number(sink, GetDDT()); }
+void fn_ddt(const char*, const char*, ValueSink& sink) { X_put_number(sink, GetDDT()); }
 
 void fn_random(const char*, const char*, ValueSink& sink) {
   static bool seeded = false;
@@ -366,15 +319,10 @@ void fn_random(const char*, const char*, ValueSink& sink) {
     srandom(static_cast<unsigned>(getpid()));
     seeded = true;
   }
-  put_number(sink, random());
+  X_put_number(sink, random());
 }
 
-void fn_sqlcode(const char*, const char*, ValueSink& sink) { put_number(sink, X_sqlcode); }
-void fn_version(const char*, const char*, ValueSink& sink) { put_number(sink, kVersion); }
-void fn_insert_id(const char*, const char*, ValueSink& sink) {
-  put_number(sink, X_INSERT_ID);
-}
-
+void fn_version(const char*, const char*, ValueSink& sink) { X_put_number(sink, kVersion); }
 void put_tree_count(const avl_tree& tree, ValueSink& sink) {
   int longest = 0;
   int count = count_tree(tree.root, &longest);
@@ -386,27 +334,28 @@ void put_tree_count(const avl_tree& tree, ValueSink& sink) {
 void fn_nval(const char*, const char*, ValueSink& sink) { put_tree_count(x_BUFFERS.vtree, sink); }
 void fn_nfun(const char*, const char*, ValueSink& sink) { put_tree_count(x_BUFFERS.ftree, sink); }
 void fn_errmsg(const char*, const char*, ValueSink& sink) { sink.value(X_ERRMSG); }
-void fn_dir(const char*, const char*, ValueSink& sink) { sink.value(DIR); }
 
 enum class Match { kPrefix, kExact };
 
 struct ValueRule {
   const char* name;
   Match match;
-  Rule rule;
+  ValueFunction rule;  // nullptr: supplied by a higher room
 };
 
 // Tried in this order; the first that applies decides. Built-in names matched
-// by prefix hide every variable whose name begins with them.
-const ValueRule kRules[] = {
+// by prefix hide every variable whose name begins with them. The functions of
+// page calls, the page's folder, the form escapes and the database's figures
+// are bound at start-up (X_bind_value_functions).
+constexpr ValueRule kRules[] = {
     {"\\t", Match::kExact, escape_tab},
     {"\\n", Match::kExact, escape_newline},
     {"\\r", Match::kExact, escape_return},
-    {"sh:", Match::kPrefix, fn_sh},
-    {"call:", Match::kPrefix, fn_call},
-    {"txt2url:", Match::kPrefix, fn_txt2url},
+    {"sh:", Match::kPrefix, nullptr},
+    {"call:", Match::kPrefix, nullptr},
+    {"txt2url:", Match::kPrefix, nullptr},
     {"txt2html:", Match::kPrefix, fn_txt2html},
-    {"url2txt:", Match::kPrefix, fn_url2txt},
+    {"url2txt:", Match::kPrefix, nullptr},
     {"trim:", Match::kPrefix, fn_trim},
     {"lower:", Match::kPrefix, fn_lower},
     {"upper:", Match::kPrefix, fn_upper},
@@ -426,18 +375,18 @@ const ValueRule kRules[] = {
     {"expr:", Match::kPrefix, fn_expr},
     {"env:", Match::kPrefix, fn_env},
     {"today", Match::kExact, fn_today},
-    {"X_ROWS", Match::kPrefix, fn_rows},
+    {"X_ROWS", Match::kPrefix, nullptr},
     {"X_DT", Match::kPrefix, fn_dt},
     {"X_UDT", Match::kPrefix, fn_udt},
     {"X_DDT", Match::kPrefix, fn_ddt},
     {"X_RANDOM", Match::kPrefix, fn_random},
-    {"X_SQLCODE", Match::kPrefix, fn_sqlcode},
+    {"X_SQLCODE", Match::kPrefix, nullptr},
     {"X_VERSION", Match::kPrefix, fn_version},
-    {"X_INSERT_ID", Match::kPrefix, fn_insert_id},
+    {"X_INSERT_ID", Match::kPrefix, nullptr},
     {"X_NVAL", Match::kPrefix, fn_nval},
     {"X_NFUN", Match::kPrefix, fn_nfun},
     {"X_ERRMSG", Match::kExact, fn_errmsg},
-    {"DIR", Match::kExact, fn_dir},
+    {"DIR", Match::kExact, nullptr},
 };
 
 void show_variable(const char* name, ValueSink& sink) {
@@ -474,7 +423,39 @@ struct RuleIndex {
 };
 constexpr RuleIndex kRuleIndex;
 
+constexpr size_t kRuleCount = sizeof kRules / sizeof kRules[0];
+
+// The function of each rule: the built-in ones from the start, so that
+// bindings made before main's first line find them in place.
+struct FunctionTable {
+  ValueFunction of_rule[kRuleCount] = {};
+  constexpr FunctionTable() {
+    for (size_t i = 0; i < kRuleCount; ++i) of_rule[i] = kRules[i].rule;
+  }
+};
+constinit FunctionTable functions;
+
+// The rule named `name`, or kRuleCount.
+size_t rule_named(const char* name) {
+  size_t i = 0;
+  while (i < kRuleCount && std::strcmp(kRules[i].name, name) != 0) ++i;
+  return i;
+}
+
 }  // namespace
+
+bool X_bind_value_functions(const ValueFunctionBinding* rows, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!rows[i].name || !rows[i].function || rule_named(rows[i].name) == kRuleCount) return false;
+  for (size_t i = 0; i < count; ++i) functions.of_rule[rule_named(rows[i].name)] = rows[i].function;
+  return true;
+}
+
+void X_put_number(ValueSink& sink, long n) {
+  char text[24];
+  auto end = std::to_chars(text, text + sizeof text, n).ptr;
+  sink.value(text, end - text);
+}
 
 void X_transvalue_into(const char* ref, ValueSink& sink) {
   if (Trace) X_trace("X_transvalue: [%s]", ref);
@@ -484,7 +465,9 @@ void X_transvalue_into(const char* ref, ValueSink& sink) {
     size_t n = std::strlen(r.name);
     if (std::strncmp(ref, r.name, n) != 0) continue;
     if (r.match == Match::kExact && ref[n] != '\0') continue;
-    r.rule(ref, ref + n, sink);
+    ValueFunction function = functions.of_rule[kRuleIndex.rule[i]];
+    if (!function) continue;
+    function(ref, ref + n, sink);
     return;
   }
   show_variable(ref, sink);

@@ -1,0 +1,43 @@
+// Functions that a higher room binds to the value-function table's names.
+#include "vandrel/values/value_functions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "vandrel/core/variable_store.h"
+#include "vandrel/values/substitution.h"
+#include "vandrel/values/value_sink.h"
+
+namespace {
+
+std::string value(const char* ref) {
+  char out[256];
+  X_transvalue(ref, out, sizeof out);
+  return out;
+}
+
+void answer(const char*, const char* rest, ValueSink& sink) {
+  sink.value("bound:");
+  sink.value(rest);
+}
+
+TEST(ValueFunctionsTest, UnboundNamesReadTheirVariableAndARefusedSetBindsNone) {
+  X_store_init();
+  X_put_value("X_ROWS", "a variable", 0, 0);
+  X_put_value("DIR", "another", 0, 0);
+  EXPECT_EQ(value("X_ROWS"), "a variable");
+  EXPECT_EQ(value("len:DIR"), "7");  // built-in functions need no binding
+
+  const ValueFunctionBinding refused[] = {{"X_ROWS", answer}, {"X_NOSUCH", answer}};
+  EXPECT_FALSE(X_bind_value_functions(refused, 2));
+  EXPECT_EQ(value("X_ROWS"), "a variable");
+
+  const ValueFunctionBinding rows[] = {{"X_ROWS", answer}, {"DIR", answer}};
+  ASSERT_TRUE(X_bind_value_functions(rows, 2));
+  EXPECT_EQ(value("X_ROWS7"), "bound:7");  // matched by prefix, as the table says
+  EXPECT_EQ(value("DIR"), "bound:");
+  EXPECT_EQ(value("DIRX"), "");  // matched exactly: an unset variable
+}
+
+}  // namespace
