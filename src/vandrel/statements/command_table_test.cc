@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "vandrel/core/line_buffer.h"
-#include "vandrel/core/variable_store.h"
+#include "vandrel/core/test_support.h"
 #include "vandrel/statements/page_reader.h"
 
 namespace {
@@ -28,8 +28,9 @@ int run(const char* text) {
   return X_command(&file, line.data(), compile, 0);
 }
 
-TEST(CommandTableTest, BoundHandlersRunForTheirWordsAndARefusedSetBindsNone) {
-  X_store_init();
+using CommandTableTest = InterpreterTest;
+
+TEST_F(CommandTableTest, BoundHandlersRunForTheirWordsAndARefusedSetBindsNone) {
   // Unbound, a known word declines like an unknown one: the line is text.
   EXPECT_EQ(run("<@sleep> 1"), -1);
   EXPECT_EQ(run("<@nosuchword> 1"), -1);

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "vandrel/core/test_support.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/values/substitution.h"
 #include "vandrel/values/value_sink.h"
@@ -22,8 +23,9 @@ void answer(const char*, const char* rest, ValueSink& sink) {
   sink.value(rest);
 }
 
-TEST(ValueFunctionsTest, UnboundNamesReadTheirVariableAndARefusedSetBindsNone) {
-  X_store_init();
+using ValueFunctionsTest = InterpreterTest;
+
+TEST_F(ValueFunctionsTest, UnboundNamesReadTheirVariableAndARefusedSetBindsNone) {
   X_put_value("X_ROWS", "a variable", 0, 0);
   X_put_value("DIR", "another", 0, 0);
   EXPECT_EQ(value("X_ROWS"), "a variable");
