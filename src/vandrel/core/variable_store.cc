@@ -56,7 +56,6 @@ void X_store_init() {
   x_BUFFERS.files = nullptr;
   x_BUFFERS.vtree = avl_tree{nullptr, avl_strcmp};
   x_BUFFERS.ftree = avl_tree{nullptr, avl_strcmp};
-  x_BUFFERS.ctree = avl_tree{nullptr, avl_strcmp};
   x_BUFFERS.hp = X_heap_new();
 }
 

@@ -39,12 +39,11 @@ struct X_BUFFERS {
   X_FILE* files;   // loaded page files, newest first
   avl_tree vtree;  // variables (X_USER)
   avl_tree ftree;  // page functions
-  avl_tree ctree;  // command words
   X_heap* hp;      // the main arena
 };
 extern X_BUFFERS x_BUFFERS;
 
-// Creates the main arena and the three empty trees. Called once at start.
+// Creates the main arena and the two empty trees. Called once at start.
 void X_store_init();
 
 // The variable record, or nullptr.

@@ -17,7 +17,6 @@
 #include "vandrel/services/sql_client_fake.h"
 #include "vandrel/services/sql_commands.h"
 #include "vandrel/services/sql_state.h"
-#include "vandrel/statements/command_table.h"
 #include "vandrel/statements/control_flow.h"
 #include "vandrel/statements/page_reader.h"
 
@@ -189,19 +188,9 @@ TEST_F(SqlLayerTest, DuplicateAndMissingConnections) {
 class SqlFakeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The other suites of this program make the store anew for each test,
-    // but the command words go into a store's tree only on the first search
-    // of the process: the tree they went into is carried into each new store.
-    static bool words_known = false;
-    static avl_tree command_words;
+    // Each test's store replaces the last one's.
     if (x_BUFFERS.hp != nullptr) X_heap_free(x_BUFFERS.hp);
     X_store_init();
-    if (!words_known) {
-      X_search_command("sql");
-      command_words = x_BUFFERS.ctree;
-      words_known = true;
-    }
-    x_BUFFERS.ctree = command_words;
     ASSERT_TRUE(X_install_service_commands());
     X_put_value("X_BASE", "shop", 0, 0);
     // Recorded rather than fatal, so that a wrong error shows in the output

@@ -1,13 +1,14 @@
 #include "vandrel/statements/command_table.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "vandrel/statements/assign_command.h"
 #include "vandrel/statements/block_commands.h"
 #include "vandrel/core/errors.h"
 #include "vandrel/statements/line_cleaner.h"
 #include "vandrel/statements/page_commands.h"
-#include "vandrel/core/variable_store.h"
 #include "vandrel/statements/option_commands.h"
 #include "vandrel/statements/variable_commands.h"
 
@@ -106,17 +107,26 @@ int bindable_code(const char* word) {
   return -1;
 }
 
-void fill_command_tree() {
-  static X_CMD records[sizeof kCommands / sizeof kCommands[0]];
-  int i = 0;
-  for (const CommandRow& row : kCommands) {
-    if (row.code == 0) continue;
-    X_CMD& cmd = records[i++];
-    cmd.node.key = row.word;
-    cmd.code = row.code;
-    AVL_insert(&x_BUFFERS.ctree, &cmd.node);
+constexpr size_t kWordCount = sizeof kCommands / sizeof kCommands[0];
+
+// The words in byte order, for a binary search: the table has no state to
+// fill, so every store and every process finds the words from the start.
+struct WordIndex {
+  X_CMD rows[kWordCount] = {};
+  constexpr WordIndex() {
+    for (size_t i = 0; i < kWordCount; ++i) rows[i] = X_CMD{kCommands[i].word, kCommands[i].code};
+    std::sort(rows, rows + kWordCount, [](const X_CMD& a, const X_CMD& b) {
+      return std::string_view(a.word) < std::string_view(b.word);
+    });
   }
-}
+  constexpr bool unique() const {
+    for (size_t i = 1; i < kWordCount; ++i)
+      if (std::string_view(rows[i - 1].word) == std::string_view(rows[i].word)) return false;
+    return true;
+  }
+};
+constexpr WordIndex kWords;
+static_assert(kWords.unique(), "a command word is in the table once");
 
 }  // namespace
 
@@ -128,14 +138,17 @@ bool X_bind_commands(const CommandBinding* rows, size_t count) {
   return true;
 }
 
+const X_CMD* X_find_command(const char* word) {
+  const X_CMD* end = kWords.rows + kWordCount;
+  const X_CMD* row = std::lower_bound(kWords.rows, end, word, [](const X_CMD& r, const char* w) {
+    return std::strcmp(r.word, w) < 0;
+  });
+  return row != end && std::strcmp(row->word, word) == 0 ? row : nullptr;
+}
+
 int X_search_command(const char* word) {
-  static bool filled = false;
-  if (!filled) {
-    fill_command_tree();
-    filled = true;
-  }
-  const avl* node = AVL_search(&x_BUFFERS.ctree, word);
-  return node ? reinterpret_cast<const X_CMD*>(node)->code : -1;
+  const X_CMD* row = X_find_command(word);
+  return row ? row->code : -1;
 }
 
 const char* X_command_args(const char* line) {

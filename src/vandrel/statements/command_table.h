@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "vandrel/core/avl_tree.h"
-
 struct X_FILE;
 
-// A command word in the command tree.
+// A command word and its code. The rows are the table's own and live as long
+// as the program, so a caller may keep a row instead of looking its word up
+// again.
 struct X_CMD {
-  avl node;  // key = the word
+  const char* word;
   int16_t code;
 };
 
@@ -41,8 +41,10 @@ struct CommandBinding {
 // without a handler is recognised and declines: its line is shown as text.
 [[nodiscard]] bool X_bind_commands(const CommandBinding* rows, size_t count);
 
-// The code of command word `word`, or -1. The command tree is filled on the
-// first call.
+// The row of command word `word`, or nullptr.
+const X_CMD* X_find_command(const char* word);
+
+// The code of command word `word`, or -1.
 int X_search_command(const char* word);
 
 // Recognises and runs (or, ignoring, consumes) the command in `line`, which

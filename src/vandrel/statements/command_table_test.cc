@@ -51,4 +51,20 @@ TEST_F(CommandTableTest, BoundHandlersRunForTheirWordsAndARefusedSetBindsNone) {
   EXPECT_EQ(runs, 2);
 }
 
+TEST_F(CommandTableTest, WordsAreKnownInEveryStoreAndKeepTheirRows) {
+  const X_CMD* sql = X_find_command("sql");
+  ASSERT_NE(sql, nullptr);
+  EXPECT_STREQ(sql->word, "sql");
+  X_test_end();
+  X_test_begin();
+  EXPECT_EQ(X_find_command("sql"), sql);
+  // The first and last words in byte order, and near misses.
+  EXPECT_EQ(X_search_command("add"), 12);
+  EXPECT_EQ(X_search_command("xfile"), 20);
+  EXPECT_EQ(X_search_command("break"), kTerminatorCode);
+  EXPECT_EQ(X_find_command("sq"), nullptr);
+  EXPECT_EQ(X_find_command("sqlx"), nullptr);
+  EXPECT_EQ(X_find_command(""), nullptr);
+}
+
 }  // namespace
