@@ -12,10 +12,4 @@
 // line runs. False when a row was refused.
 [[nodiscard]] bool X_install_services();
 
-// The same, under the name the database tests call; it goes once they call
-// X_install_services.
-[[nodiscard]] inline bool X_install_service_commands() {
-  return X_install_services();
-}
-
 #endif  // VANDREL_SERVICES_SERVICE_COMMANDS_H_

@@ -191,7 +191,7 @@ class SqlFakeTest : public ::testing::Test {
     // Each test's store replaces the last one's.
     if (x_BUFFERS.hp != nullptr) X_heap_free(x_BUFFERS.hp);
     X_store_init();
-    ASSERT_TRUE(X_install_service_commands());
+    ASSERT_TRUE(X_install_services());
     X_put_value("X_BASE", "shop", 0, 0);
     // Recorded rather than fatal, so that a wrong error shows in the output
     // instead of ending the test program.
