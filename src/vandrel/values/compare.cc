@@ -1,8 +1,6 @@
 #include "vandrel/values/compare.h"
 
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "vandrel/core/errors.h"
 #include "vandrel/core/patterns.h"
@@ -205,14 +203,4 @@ int X_get_int(const char* buff, char* val, int len) {
   if (n > 0) std::memcpy(val, buff, n);
   val[n] = '\0';
   return truth(is_int(val, n));
-}
-
-char* X_today(X_heap* hp) {
-  std::time_t now = std::time(nullptr);
-  std::tm local;
-  if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr) return nullptr;
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday);
-  return X_heap_strdup(hp, text);
 }

@@ -10,8 +10,6 @@
 #ifndef VANDREL_VALUES_COMPARE_H_
 #define VANDREL_VALUES_COMPARE_H_
 
-#include "vandrel/core/arena.h"
-
 // Texts: the ordering operators compare bytes (as strcmp does), so "10" is
 // below "9". "like" matches `first` against the pattern expression `second`
 // (see X_CMPpatt); "vlike" matches the value of the variable named `first`,
@@ -43,9 +41,5 @@ int X_check_date(const char* text);
 // gives the empty text and 0.
 // REQUIRES: `val` holds at least len + 1 bytes (1 byte when len < 1).
 int X_get_int(const char* buff, char* val, int len);
-
-// Today's local date as "YYYY-MM-DD", allocated in `hp`; nullptr when the
-// date cannot be had or `hp` has no memory left.
-char* X_today(X_heap* hp);
 
 #endif  // VANDREL_VALUES_COMPARE_H_

@@ -12,6 +12,7 @@
 
 #include "vandrel/core/patterns.h"
 #include "vandrel/core/variable_store.h"
+#include "vandrel/values/dates.h"
 
 namespace {
 

@@ -296,3 +296,13 @@ int date_DAY(char* date) {
   X_trace("date_DAY: %s", date != nullptr ? date : "");
   return keep_part(date, 8, 2);
 }
+
+char* X_today(X_heap* hp) {
+  std::time_t now = std::time(nullptr);
+  std::tm local;
+  if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr) return nullptr;
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday);
+  return X_heap_strdup(hp, text);
+}

@@ -1,12 +1,15 @@
 // Dates under a picture format: conversion between date texts and epoch
 // seconds for the value functions "dt2str:", "str2dt:", "year:", "month:" and
-// "day:". A picture is made of field items (SS, MI, HH, DD/JJ, MM and the year
-// items YYYY/AAAA down to a single Y/A, upper or lower case) and separators.
+// "day:", and today's date for "today". A picture is made of field items (SS,
+// MI, HH, DD/JJ, MM and the year items YYYY/AAAA down to a single Y/A, upper
+// or lower case) and separators.
 #ifndef VANDREL_VALUES_DATES_H_
 #define VANDREL_VALUES_DATES_H_
 
 #include <cstddef>
 #include <cstdint>
+
+#include "vandrel/core/arena.h"
 
 // A broken-down local date and time.
 struct datetime_t {
@@ -44,5 +47,9 @@ int X_str2dt(const char* datestr, const char* format, long* dt);
 int date_YEAR(char* date);
 int date_MONTH(char* date);
 int date_DAY(char* date);
+
+// Today's local date as "YYYY-MM-DD", allocated in `hp`; nullptr when the
+// date cannot be had or `hp` has no memory left.
+char* X_today(X_heap* hp);
 
 #endif  // VANDREL_VALUES_DATES_H_

@@ -18,7 +18,6 @@
 #include "vandrel/core/open_streams.h"
 #include "vandrel/core/trace.h"
 #include "vandrel/core/variable_store.h"
-#include "vandrel/values/compare.h"
 #include "vandrel/values/dates.h"
 #include "vandrel/values/expr_parser.h"
 #include "vandrel/values/printf_format.h"
