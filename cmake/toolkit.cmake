@@ -4,13 +4,15 @@
 # diff of the CMakeLists.txt that names it. Include paths are rooted at src/:
 # every header is reached as "program/folder/file.h".
 include(GNUInstallDirs)
+include(python_tests)
 
 # toolkit_library(NAME SOURCES file.cc... [LINK target...]
-#                 [TESTS file_test.cc... [TEST_LINK target...]] [LABEL label])
+#                 [TESTS file_test.cc... [TEST_LINK target...]] [LABEL label]
+#                 [DATABASE])
 # A static library NAME; with TESTS, also the GoogleTest program NAME_tests,
-# whose cases ctest runs under LABEL.
+# whose cases ctest runs under LABEL (DATABASE: see toolkit_tests).
 function(toolkit_library name)
-  cmake_parse_arguments(arg "" "LABEL" "SOURCES;LINK;TESTS;TEST_LINK" ${ARGN})
+  cmake_parse_arguments(arg "DATABASE" "LABEL" "SOURCES;LINK;TESTS;TEST_LINK" ${ARGN})
   if(NOT arg_SOURCES)
     message(FATAL_ERROR "toolkit_library(${name}): no SOURCES")
   endif()
@@ -20,15 +22,22 @@ function(toolkit_library name)
     target_link_libraries(${name} PUBLIC ${arg_LINK})
   endif()
   if(arg_TESTS)
-    toolkit_tests(${name}_tests SOURCES ${arg_TESTS} LINK ${name} ${arg_TEST_LINK} LABEL ${arg_LABEL})
+    set(database "")
+    if(arg_DATABASE)
+      set(database DATABASE)
+    endif()
+    toolkit_tests(${name}_tests SOURCES ${arg_TESTS} LINK ${name} ${arg_TEST_LINK}
+                  LABEL ${arg_LABEL} ${database})
   endif()
 endfunction()
 
-# toolkit_tests(NAME SOURCES file_test.cc... LINK target... [LABEL label])
+# toolkit_tests(NAME SOURCES file_test.cc... LINK target... [LABEL label]
+#               [DATABASE])
 # A GoogleTest program NAME whose cases ctest runs under LABEL; nothing when
-# the tests are not built.
+# the tests are not built. DATABASE: its cases run after the test database
+# server has started, with its coordinates (see python_tests.cmake).
 function(toolkit_tests name)
-  cmake_parse_arguments(arg "" "LABEL" "SOURCES;LINK" ${ARGN})
+  cmake_parse_arguments(arg "DATABASE" "LABEL" "SOURCES;LINK" ${ARGN})
   if(NOT BUILD_TESTING)
     return()
   endif()
@@ -37,7 +46,15 @@ function(toolkit_tests name)
   endif()
   add_executable(${name} ${arg_SOURCES})
   target_link_libraries(${name} PRIVATE ${arg_LINK} GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS ${arg_LABEL})
+  if(arg_DATABASE)
+    # The launcher reads the server's coordinates, which the fixture's start
+    # wrote, before it runs (or lists) the cases.
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${TEST_DATABASE_LAUNCHER}")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES
+      LABELS ${arg_LABEL} FIXTURES_REQUIRED ${TEST_DATABASE_FIXTURE})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS ${arg_LABEL})
+  endif()
 endfunction()
 
 # toolkit_program(NAME MAIN main.cc LINK target...)
