@@ -6,11 +6,11 @@
 
 #include "vandrel/core/argument_split.h"
 #include "vandrel/statements/command_table.h"
-#include "vandrel/services/form_input.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/core/trace.h"
 #include "vandrel/values/substitution.h"
+#include "vandrel/values/text_escapes.h"
 
 namespace {
 

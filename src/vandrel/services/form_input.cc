@@ -2,13 +2,13 @@
 
 #include <strings.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 #include "vandrel/core/arena.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/core/trace.h"
+#include "vandrel/values/text_escapes.h"
 
 entry ent[kMaxEntries];
 const char* POST_errmsg = "";
@@ -24,8 +24,6 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // Field texts live for the whole request, in the main arena.
 char* keep(const char* text, size_t len) { return X_heap_strndup(x_BUFFERS.hp, text, len); }
-
-int hex_value(unsigned char c) { return c < 'A' ? c - '0' : (c & 0xDF) - 'A' + 10; }
 
 // Decodes one pair in place and stores it at `table[x]`: the name up to the
 // first "=", the value after it (none without "=").
@@ -76,53 +74,6 @@ int CheckEnctypeMethod() {
 const char* GETenv(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
-}
-
-void unescape_url(char* text) {
-  char* out = text;
-  for (char* in = text; *in; ++in) {
-    if (in[0] == '%' && in[1] && in[2]) {
-      *out++ = static_cast<char>(16 * hex_value(in[1]) + hex_value(in[2]));
-      in += 2;
-    } else {
-      *out++ = *in;
-    }
-  }
-  *out = '\0';
-}
-
-void escape_url(const char* text, char* out, size_t out_size) {
-  static const char kHex[] = "0123456789abcdef";
-  size_t len = 0;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-    bool plain = std::isalnum(*p) && *p < 128;
-    size_t need = plain ? 1 : 3;
-    if (len + need >= out_size) break;
-    if (plain) {
-      out[len++] = static_cast<char>(*p);
-    } else {
-      out[len++] = '%';
-      out[len++] = kHex[*p >> 4];
-      out[len++] = kHex[*p & 15];
-    }
-  }
-  if (out_size > 0) out[len] = '\0';
-}
-
-void escape_shell_cmd(char* text, size_t size) {
-  static const char kMeta[] = "&;`'\"|*?~<>^()[]{}$\\";
-  size_t len = std::strlen(text);
-  for (size_t i = 0; i < len; ++i) {
-    if (!std::strchr(kMeta, text[i])) continue;
-    if (len + 2 > size) {  // no room for one more backslash: cut here
-      text[i] = '\0';
-      return;
-    }
-    std::memmove(text + i + 1, text + i, len - i + 1);
-    text[i] = '\\';
-    ++len;
-    ++i;
-  }
 }
 
 void plustospace(char* text) {

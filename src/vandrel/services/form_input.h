@@ -1,7 +1,7 @@
 // Decoding of the request's form fields into the entry table: the query
 // string and path of a GET, the body of a URL-encoded POST (the multipart
 // body is in multipart_input.h), and the small text routines of the CGI
-// toolkit.
+// toolkit; the escapes are in values/text_escapes.h.
 #ifndef VANDREL_SERVICES_FORM_INPUT_H_
 #define VANDREL_SERVICES_FORM_INPUT_H_
 
@@ -41,15 +41,6 @@ int POST_parser(entry* table);
 
 // The environment variable's value, or "" when unset.
 const char* GETenv(const char* name);
-// Decodes "%" escapes in place.
-void unescape_url(char* text);
-// Writes the URL-encoded form of `text` into `out` (every byte but letters
-// and digits as "%xx"); cut at a whole escape when out_size is too small.
-void escape_url(const char* text, char* out, size_t out_size);
-// Puts a backslash before every shell metacharacter, in place; `size` is the
-// buffer's capacity (twice the text and one byte always suffice). Cut at a
-// whole character when the buffer is too small.
-void escape_shell_cmd(char* text, size_t size);
 // Turns every "+" into a space, in place.
 void plustospace(char* text);
 // A new text holding `line` up to (not including) the first `stop` or the end.

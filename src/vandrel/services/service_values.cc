@@ -4,9 +4,9 @@
 #include <iterator>
 
 #include "vandrel/core/line_buffer.h"
-#include "vandrel/services/form_input.h"
 #include "vandrel/services/sql_state.h"
 #include "vandrel/values/substitution.h"
+#include "vandrel/values/text_escapes.h"
 #include "vandrel/values/value_functions.h"
 #include "vandrel/values/value_sink.h"
 
@@ -22,21 +22,6 @@ void sh_value(const char*, const char* rest, ValueSink& sink) {
   sink.value(escaped);
 }
 
-void txt2url_value(const char*, const char* rest, ValueSink& sink) {
-  LineBuffer value;
-  X_transvalue(rest, value.data(), kLineSize);
-  static char encoded[3 * kLineSize + 1];
-  escape_url(value.data(), encoded, sizeof encoded);
-  sink.value(encoded);
-}
-
-void url2txt_value(const char*, const char* rest, ValueSink& sink) {
-  LineBuffer value;
-  X_transvalue(rest, value.data(), kLineSize);
-  unescape_url(value.data());
-  sink.value(value.data());
-}
-
 void rows_value(const char*, const char*, ValueSink& sink) {
   X_put_number(sink, X_rowcount);
 }
@@ -50,8 +35,10 @@ void insert_id_value(const char*, const char*, ValueSink& sink) {
 }
 
 const ValueFunctionBinding kServiceValues[] = {
-    {"sh:", sh_value},      {"txt2url:", txt2url_value},  {"url2txt:", url2txt_value},
-    {"X_ROWS", rows_value}, {"X_SQLCODE", sqlcode_value}, {"X_INSERT_ID", insert_id_value},
+    {"sh:", sh_value},
+    {"X_ROWS", rows_value},
+    {"X_SQLCODE", sqlcode_value},
+    {"X_INSERT_ID", insert_id_value},
 };
 
 }  // namespace

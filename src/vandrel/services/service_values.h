@@ -1,5 +1,5 @@
-// The values of "$(...)" that come from the services: the form escapes
-// "sh:", "txt2url:" and "url2txt:", and what the last database statement
+// The values of "$(...)" that come from the services: "sh:", a value with
+// the shell's metacharacters escaped, and what the last database statement
 // left, "X_ROWS", "X_SQLCODE" and "X_INSERT_ID".
 #ifndef VANDREL_SERVICES_SERVICE_VALUES_H_
 #define VANDREL_SERVICES_SERVICE_VALUES_H_

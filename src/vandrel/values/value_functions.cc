@@ -23,6 +23,7 @@
 #include "vandrel/values/printf_format.h"
 #include "vandrel/values/scramble.h"
 #include "vandrel/values/substitution.h"
+#include "vandrel/values/text_escapes.h"
 #include "vandrel/values/value_sink.h"
 
 namespace {
@@ -61,6 +62,21 @@ void trim_blanks(char* text) {
 void escape_tab(const char*, const char*, ValueSink& sink) { sink.value("\t"); }
 void escape_newline(const char*, const char*, ValueSink& sink) { sink.value("\n"); }
 void escape_return(const char*, const char*, ValueSink& sink) { sink.value("\r"); }
+
+void fn_txt2url(const char*, const char* rest, ValueSink& sink) {
+  LineBuffer value;
+  value_of(rest, value);
+  static char encoded[3 * kLineSize + 1];
+  escape_url(value.data(), encoded, sizeof encoded);
+  sink.value(encoded);
+}
+
+void fn_url2txt(const char*, const char* rest, ValueSink& sink) {
+  LineBuffer value;
+  value_of(rest, value);
+  unescape_url(value.data());
+  sink.value(value.data());
+}
 
 // Markup characters as entities. Entity conversion of the output leaves
 // these bytes alone (it converts Latin-1 letters only), so the result shows
@@ -344,7 +360,7 @@ struct ValueRule {
 
 // Tried in this order; the first that applies decides. Built-in names matched
 // by prefix hide every variable whose name begins with them. The functions of
-// page calls, the page's folder, the form escapes and the database's figures
+// page calls, the page's folder, the shell escape and the database's figures
 // are bound at start-up (X_bind_value_functions).
 constexpr ValueRule kRules[] = {
     {"\\t", Match::kExact, escape_tab},
@@ -352,9 +368,9 @@ constexpr ValueRule kRules[] = {
     {"\\r", Match::kExact, escape_return},
     {"sh:", Match::kPrefix, nullptr},
     {"call:", Match::kPrefix, nullptr},
-    {"txt2url:", Match::kPrefix, nullptr},
+    {"txt2url:", Match::kPrefix, fn_txt2url},
     {"txt2html:", Match::kPrefix, fn_txt2html},
-    {"url2txt:", Match::kPrefix, nullptr},
+    {"url2txt:", Match::kPrefix, fn_url2txt},
     {"trim:", Match::kPrefix, fn_trim},
     {"lower:", Match::kPrefix, fn_lower},
     {"upper:", Match::kPrefix, fn_upper},

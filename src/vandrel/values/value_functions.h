@@ -1,6 +1,7 @@
 // The value functions and built-in values of "$(...)". Their names are the
 // language's and are kept here; what the names whose values lie in a higher
-// room (page functions, the database, form escapes) do is bound at start-up.
+// room (page functions, the database, the shell escape) do is bound at
+// start-up.
 #ifndef VANDREL_VALUES_VALUE_FUNCTIONS_H_
 #define VANDREL_VALUES_VALUE_FUNCTIONS_H_
 

@@ -42,4 +42,10 @@ TEST_F(ValueFunctionsTest, UnboundNamesReadTheirVariableAndARefusedSetBindsNone)
   EXPECT_EQ(value("DIRX"), "");  // matched exactly: an unset variable
 }
 
+TEST_F(ValueFunctionsTest, UrlEscapesNeedNoBinding) {
+  X_put_value("q", "a b%2B", 0, 0);
+  EXPECT_EQ(value("txt2url:q"), "a%20b%252B");
+  EXPECT_EQ(value("url2txt:q"), "a b+");
+}
+
 }  // namespace
