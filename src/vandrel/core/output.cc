@@ -1,15 +1,54 @@
 #include "vandrel/core/output.h"
 
+#include <stdio_ext.h>
+#include <sys/stat.h>
+
 #include <array>
 #include <cstring>
+#include <ctime>
 
 int HTML = 1;
 int DO_fflush = 1;
+int FlushLines = 0;
 int IgnoreEmpty = 1;
 
 namespace {
 
 FILE* redirection = nullptr;
+
+// Standard output's buffer. A pipe takes 64 KiB before its writer waits, so
+// a larger piece would only be split again.
+constexpr size_t kPageBufferSize = 64 * 1024;
+char page_buffer[kPageBufferSize];
+
+// Since when standard output holds text, as first seen between two lines,
+// and how much it held at the last look: less means that stdio wrote a full
+// buffer out in between, and that the text left is new.
+bool holding = false;
+struct timespec holding_since;
+size_t held = 0;
+
+// The clock of the deadline, read before most page lines. The coarse clock
+// costs a quarter of the exact one; it is taken when its step is at most the
+// delay, so that the text waits less than twice the delay.
+clockid_t pick_due_clock() {
+  struct timespec step;
+  if (clock_getres(CLOCK_MONOTONIC_COARSE, &step) == 0 && step.tv_sec == 0 &&
+      step.tv_nsec <= kOutputDelayMs * 1000000L)
+    return CLOCK_MONOTONIC_COARSE;
+  return CLOCK_MONOTONIC;
+}
+const clockid_t due_clock = pick_due_clock();
+
+// True when text written to `stream` may reach standard output's reader
+// before what standard output still holds.
+bool shares_reader(FILE* stream) {
+  struct stat target, out;
+  if (fstat(fileno(stream), &target) != 0) return true;
+  if (!S_ISREG(target.st_mode)) return true;
+  return fstat(fileno(stdout), &out) == 0 && out.st_dev == target.st_dev &&
+         out.st_ino == target.st_ino;
+}
 
 struct Entity {
   unsigned char byte;
@@ -65,6 +104,8 @@ bool X_body_open() { return body_open; }
 void X_set_body_open(bool open) { body_open = open; }
 
 FILE* X_redirect(FILE* stream) {
+  if (stream && stream != stdout && X_output_pending() && shares_reader(stream))
+    X_output_flush();
   FILE* previous = redirection;
   redirection = stream;
   return previous;
@@ -106,5 +147,34 @@ void X_write(const char* text, size_t len) {
 }
 
 void X_fflush(FILE* stream) {
-  if (DO_fflush) std::fflush(stream);
+  if (DO_fflush && FlushLines) std::fflush(stream);
+}
+
+void X_output_init() { std::setvbuf(stdout, page_buffer, _IOFBF, sizeof page_buffer); }
+
+bool X_output_pending() { return __fpending(stdout) != 0; }
+
+void X_output_flush() {
+  holding = false;
+  if (X_output_pending()) std::fflush(stdout);
+}
+
+void X_output_due() {
+  size_t pending = __fpending(stdout);
+  if (pending == 0) {
+    holding = false;
+    return;
+  }
+  struct timespec now;
+  clock_gettime(due_clock, &now);
+  bool fresh = !holding || pending < held;
+  held = pending;
+  if (fresh) {
+    holding = true;
+    holding_since = now;
+    return;
+  }
+  long long waited_ns = (now.tv_sec - holding_since.tv_sec) * 1000000000LL +
+                        (now.tv_nsec - holding_since.tv_nsec);
+  if (waited_ns >= kOutputDelayMs * 1000000LL) X_output_flush();
 }

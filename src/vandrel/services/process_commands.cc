@@ -13,6 +13,7 @@
 #include "vandrel/services/stream_commands.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/core/numbers.h"
+#include "vandrel/core/output.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/core/trace.h"
 #include "vandrel/values/substitution.h"
@@ -93,7 +94,10 @@ int X_sleep(X_FILE* /*file*/, char* line, int& compile, int ignore) {
   LineBuffer text;
   substitute(line, compile, text.data());
   int seconds = X_atoi(text.data());
-  if (seconds > 0) sleep(static_cast<unsigned>(seconds));
+  if (seconds > 0) {
+    X_output_flush();  // the reader has what came before while the page waits
+    sleep(static_cast<unsigned>(seconds));
+  }
   return 0;
 }
 
@@ -106,6 +110,7 @@ int X_usleep(X_FILE* /*file*/, char* line, int& compile, int ignore) {
   int micros = X_atoi(text.data());
   // usleep() may refuse a second or more; nanosleep takes any length.
   if (micros > 0) {
+    X_output_flush();
     struct timespec wait = {micros / 1000000, (micros % 1000000) * 1000L};
     nanosleep(&wait, nullptr);
   }

@@ -370,6 +370,7 @@ void X_main(int argc, char** argv) {
   // request asks and ends with every cleanup. The cleanups run in this order:
   // database connections, then the streams (a pipe's output follows the
   // page's), then the uploads.
+  X_output_init();
   X_set_error_hooks({error_open_body, run_error_page});
   if (!X_on_exit(X_finish) || !X_register_stream_cleanup() || !X_register_upload_cleanup())
     ERRMSG("No room for the exit-time cleanups");

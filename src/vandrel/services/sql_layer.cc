@@ -8,6 +8,7 @@
 #include <string>
 
 #include "vandrel/core/numbers.h"
+#include "vandrel/core/output.h"
 #include "vandrel/core/trace.h"
 #include "vandrel/services/sql_client.h"
 #include "vandrel/services/sql_client_mariadb.h"
@@ -181,6 +182,8 @@ int X_database(const char* dbname, const char* user, const char* passwd) {
 }
 
 int NEW_cursor(const char* cid) {
+  // A connection or a statement follows, and the server may be slow to answer.
+  X_output_flush();
   forget_inherited_connections();
   failed_slot = -1;
   for (int i = 0; i < kCursorCount; ++i) {

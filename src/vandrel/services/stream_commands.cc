@@ -1,5 +1,7 @@
 #include "vandrel/services/stream_commands.h"
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +33,32 @@ LastIo last_io[kMaxOpenStreams];
 
 LastIo& last_io_of(const x_OPEN* slot) {
   return last_io[slot - x_open_table];
+}
+
+// Whether an entry is more than a regular file: a pipe, a FIFO, a terminal, a
+// device, whose reads and writes may wait or reach a process that writes to
+// the page's reader. Asked of each stream once.
+struct Kind {
+  const FILE* fp;
+  bool waits;
+};
+Kind kind_of_entry[kMaxOpenStreams];
+
+bool may_wait(const x_OPEN* slot) {
+  if (slot->kind == StreamKind::kPipe) return true;
+  Kind& known = kind_of_entry[slot - x_open_table];
+  if (known.fp != slot->fp) {
+    struct stat st;
+    known.fp = slot->fp;
+    known.waits = fstat(fileno(slot->fp), &st) != 0 || !S_ISREG(st.st_mode);
+  }
+  return known.waits;
+}
+
+// Before an entry's read, write or close: what the page wrote so far is out
+// when the command at the other end answers, or while the page waits for it.
+void flush_before_io(const x_OPEN* slot) {
+  if (X_output_pending() && may_wait(slot)) X_output_flush();
 }
 
 // A command whose reading end is closed would kill the interpreter with
@@ -76,12 +104,14 @@ void free_entry(x_OPEN* slot) {
   slot->kind = StreamKind::kFree;
   slot->name[0] = '\0';
   last_io_of(slot) = LastIo::kNone;
+  kind_of_entry[slot - x_open_table] = Kind{};
 }
 
 // Closes an entry the way it was opened, whichever close the page asked for.
 // False when a file's close lost data (its last write failed); a pipe's
 // command status is not a failure of the close.
 bool close_entry(x_OPEN* slot) {
+  flush_before_io(slot);  // a command writes its last output as its input ends
   bool ok = true;
   if (slot->kind == StreamKind::kPipe) {
     QuietPipeWrites quiet;
@@ -112,6 +142,9 @@ bool open_entry(const char* handle, const char* target, const char* mode, Stream
     X_flush_streams();  // the command's output comes after what the page wrote
     fp = popen(target, mode);
   } else {
+    // Opening a FIFO waits for its other end.
+    struct stat st;
+    if (X_output_pending() && stat(target, &st) == 0 && !S_ISREG(st.st_mode)) X_output_flush();
     fp = std::fopen(target, mode);
   }
   if (fp == nullptr) return false;
@@ -202,8 +235,10 @@ int X_io_fgets(X_FILE* /*file*/, char* line, int& compile, int ignore) {
   if (size > kMaxReadSize) size = kMaxReadSize;
   FILE* fp = nullptr;
   if (std::strcmp(handle, "stdin") == 0) {
+    X_output_flush();  // a prompt is seen before the answer is awaited
     fp = stdin;
   } else if (x_OPEN* slot = X_find_open(handle)) {
+    flush_before_io(slot);
     switch_direction(slot, LastIo::kRead);
     fp = slot->fp;
   }
@@ -233,8 +268,10 @@ int X_io_fputs(X_FILE* /*file*/, char* line, int& compile, int ignore) {
   if (std::strcmp(handle, "stdout") == 0) {
     ok = std::fputs(data.data(), stdout) != EOF;
   } else if (std::strcmp(handle, "stderr") == 0) {
+    X_output_flush();  // where both go to one place, they keep their order
     ok = std::fputs(data.data(), stderr) != EOF;
   } else if (x_OPEN* slot = X_find_open(handle)) {
+    flush_before_io(slot);
     switch_direction(slot, LastIo::kWrite);
     QuietPipeWrites quiet;
     ok = std::fputs(data.data(), slot->fp) != EOF;

@@ -71,6 +71,7 @@ bool apply_option(const char* name, const char* value, const char* third, int& c
   }
   if (std::strcmp(name, "latin_html") == 0) return on_off(value, &HTML);
   if (std::strcmp(name, "ignore_empty_lines") == 0) return on_off(value, &IgnoreEmpty);
+  if (std::strcmp(name, "flush_lines") == 0) return on_off(value, &FlushLines);
   if (std::strcmp(name, "translate") == 0) return on_off(value, &compile);
   if (std::strcmp(name, "debug") == 0) return on_off(value, &Debug);
   return false;

@@ -32,6 +32,10 @@ constexpr SignalName kSignalNames[] = {
 };
 
 void call_handler(int signo) {
+  // The function answers something outside the page (a timeout, a request to
+  // stop): whatever the page wrote before is out by then, as it would be
+  // with a write per line.
+  X_output_flush();
   char call[kMaxSignalFunction + 32];
   std::snprintf(call, sizeof call, "%s( %d ) ", SignalFUNC[signo], signo);
   X_trace("==> SIGTRAP call: CALL: [<@call> %s] ", call);

@@ -6,17 +6,22 @@
 
 #include <csignal>
 
+#include "vandrel/core/output.h"
+
 // Signal numbers a page may name.
 constexpr int kMaxSignal = 31;
 // A handler function name holds at most this many characters.
 constexpr int kMaxSignalFunction = 30;
 
 // Runs the page functions of signals that arrived since the last call.
-// Cheap when none did; called before every page line.
 inline volatile std::sig_atomic_t X_signals_pending = 0;
 void X_run_pending_signals();
+// Called before every page line, the one point where the run may turn aside:
+// runs the signals' page functions, and writes out page output that has
+// waited long enough. Cheap when there is nothing to do.
 inline void X_signal_point() {
   if (X_signals_pending) X_run_pending_signals();
+  X_output_due();
 }
 
 // The signal number named by `name` (a decimal number from 1 to 31, or
