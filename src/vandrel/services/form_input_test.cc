@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "vandrel/core/arena.h"
-#include "vandrel/core/variable_store.h"
+#include "vandrel/core/test_support.h"
 
 namespace {
 
@@ -119,14 +118,7 @@ TEST(EnctypeTest, MediaTypeDecidesWhateverItsParameters) {
   EXPECT_EQ(CheckEnctypeMethod(), 1);
 }
 
-class WordTest : public ::testing::Test {
- protected:
-  void SetUp() override { X_store_init(); }
-  void TearDown() override {
-    X_heap_free(x_BUFFERS.hp);
-    x_BUFFERS = X_BUFFERS{};
-  }
-};
+using WordTest = InterpreterTest;
 
 TEST_F(WordTest, Makeword) {
   EXPECT_STREQ(makeword("a=1&b", '&'), "a=1");

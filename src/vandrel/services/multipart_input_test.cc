@@ -15,8 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "vandrel/core/arena.h"
-#include "vandrel/core/variable_store.h"
+#include "vandrel/core/test_support.h"
 
 namespace {
 
@@ -201,10 +200,10 @@ std::string read_file(const std::string& path) {
   return s.str();
 }
 
-class ParserTest : public ::testing::Test {
+class ParserTest : public InterpreterTest {
  protected:
   void SetUp() override {
-    X_store_init();
+    InterpreterTest::SetUp();
     char dir[] = "/tmp/multipart_dir.XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     dir_ = dir;
@@ -212,9 +211,9 @@ class ParserTest : public ::testing::Test {
   }
   void TearDown() override {
     std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
-    X_heap_free(x_BUFFERS.hp);
-    x_BUFFERS = X_BUFFERS{};
+    int removed = std::system(cmd.c_str());
+    InterpreterTest::TearDown();
+    ASSERT_EQ(removed, 0);
   }
   int parse(const std::string& body) {
     int fd = fd_of(body);

@@ -11,6 +11,7 @@
 
 #include "vandrel/statements/assign_command.h"
 #include "vandrel/core/errors.h"
+#include "vandrel/core/test_support.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/values/substitution.h"
 #include "vandrel/statements/variable_commands.h"
@@ -66,27 +67,19 @@ char* window_of(const char* name) {
   return X_get_user(name)->var.value;
 }
 
-void gather(avl* node, void* ctx) {
-  static_cast<std::vector<X_USER*>*>(ctx)->push_back(reinterpret_cast<X_USER*>(node));
-}
-
 // Each test starts from an empty store and no attachments, and releases what
 // it made, its segments included.
-class ShmTest : public ::testing::Test {
+class ShmTest : public InterpreterTest {
  protected:
   void SetUp() override {
-    X_store_init();
+    InterpreterTest::SetUp();
     for (int n = 0; n < 4; ++n) remove_segment(test_key(n));
   }
   void TearDown() override {
     for (X_SHM& e : x_SHM)
       if (e.shm) run(X_shmdt, std::string("<@shmdt> ") + e.name);
     for (int n = 0; n < 4; ++n) remove_segment(test_key(n));
-    std::vector<X_USER*> all;
-    AVL_walk(x_BUFFERS.vtree.root, gather, &all);
-    for (X_USER* u : all) X_heap_free(u->hp);
-    X_heap_free(x_BUFFERS.hp);
-    x_BUFFERS = X_BUFFERS{};
+    InterpreterTest::TearDown();
   }
 };
 

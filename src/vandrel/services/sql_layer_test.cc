@@ -12,6 +12,7 @@
 
 #include "vandrel/core/errors.h"
 #include "vandrel/core/output.h"
+#include "vandrel/core/test_support.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/services/service_commands.h"
 #include "vandrel/services/sql_client_fake.h"
@@ -82,9 +83,10 @@ TEST(SqlStatementTest, NamesListTakesWholeNamesOnly) {
 
 // The layer against the private server that scripts/test starts. Without
 // it these tests fail: a missing database is never a silent pass.
-class SqlLayerTest : public ::testing::Test {
+class SqlLayerTest : public InterpreterTest {
  protected:
   void SetUp() override {
+    InterpreterTest::SetUp();
     for (const char* name : {"MYSQL_SOCKET", "VANDREL_TEST_DB", "VANDREL_TEST_USER",
                              "VANDREL_TEST_PASSWD", "VANDREL_TEST_PORT"}) {
       if (!std::getenv(name))
@@ -99,6 +101,7 @@ class SqlLayerTest : public ::testing::Test {
   void TearDown() override {
     X_finish();
     X_heap_free(hp);
+    InterpreterTest::TearDown();
   }
   int connect() { return X_database(db.c_str(), user.c_str(), passwd.c_str()); }
   int exec(const char* statement) {
@@ -185,12 +188,10 @@ TEST_F(SqlLayerTest, DuplicateAndMissingConnections) {
 
 // The layer and the commands over the fake client: pages run as the
 // interpreter runs them, with no server.
-class SqlFakeTest : public ::testing::Test {
+class SqlFakeTest : public InterpreterTest {
  protected:
   void SetUp() override {
-    // Each test's store replaces the last one's.
-    if (x_BUFFERS.hp != nullptr) X_heap_free(x_BUFFERS.hp);
-    X_store_init();
+    InterpreterTest::SetUp();
     ASSERT_TRUE(X_install_services());
     X_put_value("X_BASE", "shop", 0, 0);
     // Recorded rather than fatal, so that a wrong error shows in the output
@@ -207,6 +208,7 @@ class SqlFakeTest : public ::testing::Test {
     X_redirect(previous_);
     if (out_ != nullptr) std::fclose(out_);
     X_sqlTRAP = 1;
+    InterpreterTest::TearDown();
   }
 
   // Runs `page` as the body of a page and returns what it wrote.

@@ -7,28 +7,15 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "vandrel/core/errors.h"
+#include "vandrel/core/test_support.h"
 #include "vandrel/core/variable_store.h"
 
 namespace {
 
-void gather(avl* node, void* ctx) {
-  static_cast<std::vector<X_USER*>*>(ctx)->push_back(reinterpret_cast<X_USER*>(node));
-}
-
-// Each test starts from an empty store and releases everything it made.
-class ExecTest : public ::testing::Test {
+class ExecTest : public InterpreterTest {
  protected:
-  void SetUp() override { X_store_init(); }
-  void TearDown() override {
-    std::vector<X_USER*> all;
-    AVL_walk(x_BUFFERS.vtree.root, gather, &all);
-    for (X_USER* u : all) X_heap_free(u->hp);
-    X_heap_free(x_BUFFERS.hp);
-    x_BUFFERS = X_BUFFERS{};
-  }
   // Runs a cleaned command line as the dispatcher would.
   static int Run(const char* line, int ignore = 0) {
     char buf[512];

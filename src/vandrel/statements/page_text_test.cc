@@ -7,6 +7,7 @@
 #include <string>
 
 #include "vandrel/core/line_buffer.h"
+#include "vandrel/core/test_support.h"
 #include "vandrel/statements/line_cleaner.h"
 #include "vandrel/core/output.h"
 #include "vandrel/statements/page_reader.h"
@@ -36,7 +37,11 @@ class PageText {
   X_FILE file_{};
 };
 
-TEST(PageReaderTest, LinesAreReadWithTheirNewlineAndLongLinesAreSplit) {
+using PageReaderTest = InterpreterTest;
+using LineCleanerTest = InterpreterTest;
+using OutputTest = InterpreterTest;
+
+TEST_F(PageReaderTest, LinesAreReadWithTheirNewlineAndLongLinesAreSplit) {
   std::string longline(9000, 'a');
   PageText page("one\ntwo" + std::string("\n") + longline + "\n");
   char buf[kLineSize];
@@ -48,14 +53,14 @@ TEST(PageReaderTest, LinesAreReadWithTheirNewlineAndLongLinesAreSplit) {
   EXPECT_EQ(0, X_fgets(buf, kLineSize, page.file()));
 }
 
-TEST(PageReaderTest, NulBytesReadAsBlanks) {
+TEST_F(PageReaderTest, NulBytesReadAsBlanks) {
   PageText page(std::string("a\0b\n", 4));
   char buf[16];
   EXPECT_EQ(4, X_fgets(buf, sizeof buf, page.file()));
   EXPECT_STREQ("a b\n", buf);
 }
 
-TEST(LineCleanerTest, CommentsAreRemovedWithinAndAcrossLines) {
+TEST_F(LineCleanerTest, CommentsAreRemovedWithinAndAcrossLines) {
   PageText page(
       "a<@-- x --@>b<@--y--@>c\n"
       "before <@-- opens\nmiddle <@-- ignored\nclosing --@> after\n"
@@ -67,27 +72,27 @@ TEST(LineCleanerTest, CommentsAreRemovedWithinAndAcrossLines) {
   EXPECT_EQ("!\n", page.next().second);
 }
 
-TEST(LineCleanerTest, UnclosedCommentEndsTheLineAtItsStart) {
+TEST_F(LineCleanerTest, UnclosedCommentEndsTheLineAtItsStart) {
   PageText page("text <@-- never closed\nmore\n");
   EXPECT_EQ("text ", page.next().second);
   EXPECT_EQ("<EOF>", page.next().second);
 }
 
-TEST(LineCleanerTest, ControlBytesBecomeBlanksAndCommandsAreCut) {
+TEST_F(LineCleanerTest, ControlBytesBecomeBlanksAndCommandsAreCut) {
   PageText page("a\tb\r\n   <@include>\tx.page  \r\nplain <@not> a command\n");
   EXPECT_EQ(std::make_pair(false, std::string("a b \n")), page.next());
   EXPECT_EQ(std::make_pair(true, std::string("<@include> x.page   ")), page.next());
   EXPECT_EQ(std::make_pair(false, std::string("plain <@not> a command\n")), page.next());
 }
 
-TEST(LineCleanerTest, ContinuationLinesJoinTheCommand) {
+TEST_F(LineCleanerTest, ContinuationLinesJoinTheCommand) {
   PageText page("<@set> a \\\nb \\\n c\nafter\n<@set> x\\\n");
   EXPECT_EQ(std::make_pair(true, std::string("<@set> a b   c")), page.next());
   EXPECT_EQ("after\n", page.next().second);
   EXPECT_EQ(std::make_pair(true, std::string("<@set> x")), page.next());
 }
 
-TEST(OutputTest, EntityTableCoversLatinLettersOnly) {
+TEST_F(OutputTest, EntityTableCoversLatinLettersOnly) {
   EXPECT_STREQ("&eacute;", HTML_string(0xE9));
   EXPECT_STREQ("&ordmas;", HTML_string(248));
   EXPECT_STREQ("&questi;", HTML_string(191));
@@ -101,7 +106,7 @@ TEST(OutputTest, EntityTableCoversLatinLettersOnly) {
   EXPECT_EQ(52, converted);
 }
 
-TEST(OutputTest, WriteConvertsOnlyWhileConversionIsOn) {
+TEST_F(OutputTest, WriteConvertsOnlyWhileConversionIsOn) {
   FILE* sink = std::tmpfile();
   ASSERT_NE(nullptr, sink);
   FILE* previous = X_redirect(sink);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "vandrel/core/patterns.h"
+#include "vandrel/core/test_support.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/values/dates.h"
 
@@ -62,21 +62,7 @@ TEST(CompareTest, NanMakesTheNegatedOperatorsTrue) {
   }
 }
 
-class PatternOperatorTest : public ::testing::Test {
- protected:
-  void SetUp() override { X_store_init(); }
-  void TearDown() override {
-    std::vector<X_USER*> all;
-    AVL_walk(x_BUFFERS.vtree.root, gather, &all);
-    for (X_USER* u : all) X_heap_free(u->hp);
-    X_heap_free(x_BUFFERS.hp);
-    x_BUFFERS = X_BUFFERS{};
-    X_patt_cache_reset();
-  }
-  static void gather(avl* node, void* ctx) {
-    static_cast<std::vector<X_USER*>*>(ctx)->push_back(reinterpret_cast<X_USER*>(node));
-  }
-};
+using PatternOperatorTest = InterpreterTest;
 
 TEST_F(PatternOperatorTest, LikeAndVlikeWithTheirNegations) {
   EXPECT_EQ(X_user_cmp("index.htm", "like", "*.html||*.htm"), 0);
