@@ -5,13 +5,13 @@
 #include <iterator>
 
 #include "vandrel/services/cookies.h"
+#include "vandrel/services/exec_command.h"
 #include "vandrel/services/process_commands.h"
 #include "vandrel/services/service_values.h"
 #include "vandrel/services/shm_commands.h"
 #include "vandrel/services/sql_commands.h"
 #include "vandrel/services/sql_state.h"
 #include "vandrel/services/stream_commands.h"
-#include "vandrel/services/string_functions.h"
 #include "vandrel/statements/command_table.h"
 #include "vandrel/statements/conditions.h"
 #include "vandrel/statements/option_commands.h"

@@ -1,4 +1,4 @@
-#include "vandrel/services/string_functions.h"
+#include "vandrel/services/exec_command.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

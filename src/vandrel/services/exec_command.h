@@ -1,7 +1,7 @@
-// The built-in string functions that <@exec> calls by name: "strcut",
+// <@exec>, and the built-in string functions it calls by name: "strcut",
 // "chchar" and "strlen".
-#ifndef VANDREL_SERVICES_STRING_FUNCTIONS_H_
-#define VANDREL_SERVICES_STRING_FUNCTIONS_H_
+#ifndef VANDREL_SERVICES_EXEC_COMMAND_H_
+#define VANDREL_SERVICES_EXEC_COMMAND_H_
 
 struct X_FILE;
 
@@ -13,4 +13,4 @@ int X_exec_call(const char* name, const char* args);
 // <@exec> FUNCTION ARGUMENTS: a command handler (see CommandHandler).
 int X_exec(X_FILE* file, char* line, int& compile, int ignore);
 
-#endif  // VANDREL_SERVICES_STRING_FUNCTIONS_H_
+#endif  // VANDREL_SERVICES_EXEC_COMMAND_H_
