@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "vandrel/core/clock.h"
 #include "vandrel/core/open_streams.h"
 #include "vandrel/core/output.h"
 #include "vandrel/core/patterns.h"
@@ -49,4 +50,5 @@ void X_test_end() {
   X_ROOT = nullptr;
   Debug = 0;
   Trace = 0;
+  X_set_clock(nullptr);
 }

@@ -10,8 +10,8 @@
 void X_test_begin();
 
 // Releases every variable's arena and the main arena, the pattern cache and
-// the streams left in the open-stream table; puts the settings, the output
-// and the log levels back to their start values.
+// the streams left in the open-stream table; puts the settings, the output,
+// the log levels and the clock back to their start values.
 void X_test_end();
 
 class InterpreterTest : public ::testing::Test {

@@ -1,7 +1,6 @@
 #include "vandrel/core/trace.h"
 
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -9,6 +8,7 @@
 #include <cstring>
 
 #include "vandrel/core/arena.h"
+#include "vandrel/core/clock.h"
 #include "vandrel/core/output.h"
 #include "vandrel/core/settings.h"
 
@@ -24,8 +24,8 @@ FILE* trace_stream = nullptr;
 
 // Stamp state, shared by both logs.
 bool stamp_started = false;
-long first_second = 0;
-struct timeval previous_stamp;
+int64_t first_second = 0;
+ClockTime previous_stamp;
 
 heapalloc* const* traced_arena = nullptr;
 
@@ -93,17 +93,16 @@ void write_line(FILE* stream, const char* format, va_list args) {
 void X_trace_arena(heapalloc* const* arena) { traced_arena = arena; }
 
 void PrintTM(FILE* stream) {
-  struct timeval now;
-  gettimeofday(&now, nullptr);
+  ClockTime now = X_now();
   if (!stamp_started) {
     stamp_started = true;
-    first_second = now.tv_sec;
+    first_second = now.seconds;
     previous_stamp = now;
   }
-  long since = (now.tv_sec - previous_stamp.tv_sec) * 1000000L +
-               (now.tv_usec - previous_stamp.tv_usec);
-  std::fprintf(stream, "%5d.%06d [%6d] ", static_cast<int>(now.tv_sec - first_second),
-               static_cast<int>(now.tv_usec), static_cast<int>(since));
+  int64_t since = (now.seconds - previous_stamp.seconds) * 1000000 +
+                  (now.microseconds - previous_stamp.microseconds);
+  std::fprintf(stream, "%5d.%06d [%6d] ", static_cast<int>(now.seconds - first_second),
+               static_cast<int>(now.microseconds), static_cast<int>(since));
   previous_stamp = now;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "vandrel/core/clock.h"
 #include "vandrel/core/trace.h"
 
 int Year;
@@ -166,7 +167,7 @@ size_t parse_field(datetime_t* date, Field field, size_t width, const char* in) 
 }
 
 void start_of_today(datetime_t* date) {
-  std::time_t now = std::time(nullptr);
+  std::time_t now = static_cast<std::time_t>(X_now().seconds);
   std::tm tm{};
   if (localtime_r(&now, &tm) == nullptr) {
     *date = datetime_t{1970, 1, 1, 0, 0, 0};
@@ -298,9 +299,9 @@ int date_DAY(char* date) {
 }
 
 char* X_today(X_heap* hp) {
-  std::time_t now = std::time(nullptr);
+  std::time_t now = static_cast<std::time_t>(X_now().seconds);
   std::tm local;
-  if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr) return nullptr;
+  if (localtime_r(&now, &local) == nullptr) return nullptr;
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday);

@@ -1,10 +1,9 @@
 #include "vandrel/values/substitution.h"
 
-#include <sys/time.h>
-
 #include <cctype>
 #include <cstring>
 
+#include "vandrel/core/clock.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/core/output.h"
 #include "vandrel/values/value_sink.h"
@@ -127,10 +126,10 @@ void lowercase(char* text) {
 
 long GetDDT() {
   static bool started = false;
-  static struct timeval previous;
-  struct timeval now;
-  gettimeofday(&now, nullptr);
-  long since = started ? (now.tv_sec - previous.tv_sec) * 1000000L + (now.tv_usec - previous.tv_usec)
+  static ClockTime previous;
+  ClockTime now = X_now();
+  long since = started ? static_cast<long>((now.seconds - previous.seconds) * 1000000 +
+                                           (now.microseconds - previous.microseconds))
                        : 0;
   started = true;
   previous = now;

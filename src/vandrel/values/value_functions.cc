@@ -2,7 +2,6 @@
 // values and variables, tried in a fixed order (a table of rules).
 #include "vandrel/values/value_functions.h"
 
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -10,9 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "vandrel/core/arena.h"
+#include "vandrel/core/clock.h"
 #include "vandrel/core/errors.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/core/open_streams.h"
@@ -314,15 +313,14 @@ void fn_today(const char*, const char*, ValueSink& sink) {
 }
 
 void fn_dt(const char*, const char*, ValueSink& sink) {
-  X_put_number(sink, static_cast<long>(std::time(nullptr)));
+  X_put_number(sink, static_cast<long>(X_now().seconds));
 }
 
 void fn_udt(const char*, const char*, ValueSink& sink) {
-  struct timeval now;
-  gettimeofday(&now, nullptr);
+  ClockTime now = X_now();
   char out[48];
-  std::snprintf(out, sizeof out, "%ld.%06d", static_cast<long>(now.tv_sec),
-                static_cast<int>(now.tv_usec));
+  std::snprintf(out, sizeof out, "%ld.%06d", static_cast<long>(now.seconds),
+                static_cast<int>(now.microseconds));
   sink.value(out);
 }
 

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 
+#include "vandrel/core/clock.h"
 #include "vandrel/core/test_support.h"
 #include "vandrel/core/variable_store.h"
 #include "vandrel/values/substitution.h"
@@ -46,6 +48,30 @@ TEST_F(ValueFunctionsTest, UrlEscapesNeedNoBinding) {
   X_put_value("q", "a b%2B", 0, 0);
   EXPECT_EQ(value("txt2url:q"), "a%20b%252B");
   EXPECT_EQ(value("url2txt:q"), "a b+");
+}
+
+// Shows the time it is set to.
+class SetClock final : public Clock {
+ public:
+  ClockTime time{0, 0};
+  ClockTime now() override { return time; }
+};
+
+TEST_F(ValueFunctionsTest, TimeValuesReadTheInterpretersClock) {
+  SetClock clock;
+  clock.time = {1234526400, 42};
+  X_set_clock(&clock);
+  EXPECT_EQ(value("X_DT"), "1234526400");
+  EXPECT_EQ(value("X_UDT"), "1234526400.000042");
+  value("X_DDT");
+  clock.time = {1234526401, 500042};
+  EXPECT_EQ(value("X_DDT"), "1500000");
+  std::time_t seconds = 1234526401;
+  std::tm local;
+  ASSERT_NE(localtime_r(&seconds, &local), nullptr);
+  char date[16];
+  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+  EXPECT_EQ(value("today"), date);
 }
 
 }  // namespace
