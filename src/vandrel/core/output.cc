@@ -28,27 +28,23 @@ bool holding = false;
 struct timespec holding_since;
 size_t held = 0;
 
-// The clock of the deadline, read before most page lines. The coarse clock
-// costs a quarter of the exact one; it is taken when its step is at most the
-// delay, so that the text waits less than twice the delay.
-clockid_t pick_due_clock() {
+// The deadline runs on the monotonic clocks, not on the page's clock, which a
+// test may set: a clock that stands would hold the output back for good.
+//
+// The clock read before every page line while text waits. The coarse clock
+// costs a quarter of the exact one and lags it by up to a step; text is
+// stamped by the exact clock, so that, compared with the coarse one, it waits
+// at least the delay and less than the delay and a step. Where the step is
+// longer than the delay, the exact clock serves for both.
+clockid_t pick_line_clock() {
   struct timespec step;
   if (clock_getres(CLOCK_MONOTONIC_COARSE, &step) == 0 && step.tv_sec == 0 &&
       step.tv_nsec <= kOutputDelayMs * 1000000L)
     return CLOCK_MONOTONIC_COARSE;
   return CLOCK_MONOTONIC;
 }
-const clockid_t due_clock = pick_due_clock();
+const clockid_t line_clock = pick_line_clock();
 
-// True when text written to `stream` may reach standard output's reader
-// before what standard output still holds.
-bool shares_reader(FILE* stream) {
-  struct stat target, out;
-  if (fstat(fileno(stream), &target) != 0) return true;
-  if (!S_ISREG(target.st_mode)) return true;
-  return fstat(fileno(stdout), &out) == 0 && out.st_dev == target.st_dev &&
-         out.st_ino == target.st_ino;
-}
 
 struct Entity {
   unsigned char byte;
@@ -96,6 +92,14 @@ const EntityTable& entity_table() {
 
 FILE* X_output() { return redirection ? redirection : stdout; }
 
+bool X_reaches_output_reader(FILE* stream) {
+  struct stat target, out;
+  if (fstat(fileno(stream), &target) != 0) return true;
+  if (!S_ISREG(target.st_mode)) return true;
+  return fstat(fileno(stdout), &out) == 0 && out.st_dev == target.st_dev &&
+         out.st_ino == target.st_ino;
+}
+
 namespace {
 bool body_open = true;
 }  // namespace
@@ -104,7 +108,7 @@ bool X_body_open() { return body_open; }
 void X_set_body_open(bool open) { body_open = open; }
 
 FILE* X_redirect(FILE* stream) {
-  if (stream && stream != stdout && X_output_pending() && shares_reader(stream))
+  if (stream && stream != stdout && X_output_pending() && X_reaches_output_reader(stream))
     X_output_flush();
   FILE* previous = redirection;
   redirection = stream;
@@ -165,15 +169,15 @@ void X_output_due() {
     holding = false;
     return;
   }
-  struct timespec now;
-  clock_gettime(due_clock, &now);
   bool fresh = !holding || pending < held;
   held = pending;
   if (fresh) {
     holding = true;
-    holding_since = now;
+    clock_gettime(CLOCK_MONOTONIC, &holding_since);
     return;
   }
+  struct timespec now;
+  clock_gettime(line_clock, &now);
   long long waited_ns = (now.tv_sec - holding_since.tv_sec) * 1000000000LL +
                         (now.tv_nsec - holding_since.tv_nsec);
   if (waited_ns >= kOutputDelayMs * 1000000LL) X_output_flush();

@@ -32,10 +32,14 @@ void X_set_body_open(bool open);
 
 // The current output stream: the redirection when set, else stdout.
 FILE* X_output();
+// True when text written to `stream` may reach the reader of standard output
+// or a process that writes to it: anything but a regular file other than
+// standard output's own.
+bool X_reaches_output_reader(FILE* stream);
+
 // Redirects the output to `stream` (nullptr: standard output again) and
-// returns the previous redirection. A stream that may reach the reader of
-// standard output too (anything but a regular file other than standard
-// output's own) gets it only after standard output is written out.
+// returns the previous redirection. A stream that reaches standard output's
+// reader gets the output only after standard output is written out.
 FILE* X_redirect(FILE* stream);
 
 // The entity text for `byte`, or a one-byte text holding the byte itself.
@@ -64,8 +68,8 @@ bool X_output_pending();
 void X_output_flush();
 
 // Between two page lines: writes standard output out once its oldest text has
-// waited kOutputDelayMs (less than twice that, with the coarse clock). Reads
-// the clock only while text waits.
+// waited kOutputDelayMs, or at most one step of the coarse clock more. Reads
+// a clock only while text waits.
 constexpr long kOutputDelayMs = 4;
 void X_output_due();
 

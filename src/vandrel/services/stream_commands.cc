@@ -35,9 +35,9 @@ LastIo& last_io_of(const x_OPEN* slot) {
   return last_io[slot - x_open_table];
 }
 
-// Whether an entry is more than a regular file: a pipe, a FIFO, a terminal, a
-// device, whose reads and writes may wait or reach a process that writes to
-// the page's reader. Asked of each stream once.
+// Whether an entry's reads and writes may wait or reach the page's reader: a
+// pipe, a FIFO, a terminal, a device, standard output's own file. Asked of
+// each stream once.
 struct Kind {
   const FILE* fp;
   bool waits;
@@ -48,9 +48,8 @@ bool may_wait(const x_OPEN* slot) {
   if (slot->kind == StreamKind::kPipe) return true;
   Kind& known = kind_of_entry[slot - x_open_table];
   if (known.fp != slot->fp) {
-    struct stat st;
     known.fp = slot->fp;
-    known.waits = fstat(fileno(slot->fp), &st) != 0 || !S_ISREG(st.st_mode);
+    known.waits = X_reaches_output_reader(slot->fp);
   }
   return known.waits;
 }
