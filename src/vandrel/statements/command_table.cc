@@ -10,6 +10,7 @@
 #include "vandrel/statements/line_cleaner.h"
 #include "vandrel/statements/page_commands.h"
 #include "vandrel/statements/option_commands.h"
+#include "vandrel/statements/page_reader.h"
 #include "vandrel/statements/variable_commands.h"
 
 namespace {
@@ -128,6 +129,23 @@ struct WordIndex {
 constexpr WordIndex kWords;
 static_assert(kWords.unique(), "a command word is in the table once");
 
+// The code of a cleaned command line whose word has no ">" within the
+// longest word's reach: the line can only be an assignment.
+constexpr int kNoWordEnd = -2;
+
+int word_code(const char* line) {
+  const char* word = line + 2;
+  size_t scan = strnlen(word, kMaxCommandWord + 1);
+  const char* end = static_cast<const char*>(std::memchr(word, '>', scan));
+  if (!end) return kNoWordEnd;
+  char name[kMaxCommandWord + 1];
+  size_t len = end - word;
+  std::memcpy(name, word, len);
+  name[len] = '\0';
+  const X_CMD* row = X_find_command(name);
+  return row ? row->code : -1;
+}
+
 }  // namespace
 
 bool X_bind_commands(const CommandBinding* rows, size_t count) {
@@ -157,19 +175,15 @@ const char* X_command_args(const char* line) {
 }
 
 int X_command(X_FILE* file, char* line, int& compile, int ignore) {
-  if (!X_clean_line(file, line)) return -1;
+  LineFacts* facts = nullptr;
+  if (!X_clean_page_line(file, line, &facts)) return -1;
 
-  const char* word = line + 2;
-  size_t scan = strnlen(word, kMaxCommandWord + 1);
-  const char* end = static_cast<const char*>(std::memchr(word, '>', scan));
-  if (!end) return X_let(file, line, compile, ignore);
-
-  char name[kMaxCommandWord + 1];
-  size_t len = end - word;
-  std::memcpy(name, word, len);
-  name[len] = '\0';
-
-  int code = X_search_command(name);
+  int code = facts ? facts->code : kCodeUnknown;
+  if (code == kCodeUnknown) {
+    code = word_code(line);
+    if (facts) facts->code = static_cast<int16_t>(code);
+  }
+  if (code == kNoWordEnd) return X_let(file, line, compile, ignore);
   if (code == kTerminatorCode) return -1;
   CommandHandler handler = handler_for(code);
   if (!handler) return X_let(file, line, compile, ignore);

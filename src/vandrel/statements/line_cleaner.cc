@@ -77,6 +77,34 @@ void join_continuations(X_FILE* file, char* line, size_t len) {
   }
 }
 
+// Kinds of LineFacts::kind. A line that cleaning changes in any other way
+// than cutting a command line out (comments, control bytes, continuations)
+// is cleaned afresh each time.
+constexpr int8_t kPlainText = 1;     // cleaning leaves it as it is
+constexpr int8_t kPlainCommand = 2;  // cleaning only moves and cuts the command
+constexpr int8_t kCleanedAfresh = 3;
+
+void classify(const X_FILE* file, LineFacts* facts) {
+  const char* text = file->text + facts->start;
+  size_t length = static_cast<size_t>(facts->length);
+  facts->kind = kCleanedAfresh;
+  if (memmem(text, length, kCommentOpen, kMarkerLen)) return;
+  for (size_t i = 0; i < length; ++i)
+    if (static_cast<unsigned char>(text[i]) < 32 && text[i] != '\n') return;
+  size_t lead = 0;
+  while (lead < length && text[lead] == ' ') ++lead;
+  if (lead + 1 >= length || text[lead] != '<' || text[lead + 1] != '@') {
+    facts->kind = kPlainText;
+    return;
+  }
+  size_t end = length;
+  if (text[end - 1] == '\n') --end;
+  if (text[end - 1] == '\\') return;  // a continuation follows
+  facts->lead = static_cast<int16_t>(lead);
+  facts->clean_length = static_cast<int>(end - lead);
+  facts->kind = kPlainCommand;
+}
+
 }  // namespace
 
 void X_clean_text(X_FILE* file, char* line) {
@@ -85,6 +113,24 @@ void X_clean_text(X_FILE* file, char* line) {
 }
 
 bool X_clean_line(X_FILE* file, char* line) {
+  LineFacts* facts;
+  return X_clean_page_line(file, line, &facts);
+}
+
+bool X_clean_page_line(X_FILE* file, char* line, LineFacts** facts) {
+  bool cleaned = false;
+  LineFacts* known = X_read_line_facts(file, line, &cleaned);
+  *facts = known;
+  if (known && known->kind == kLineUnknown) classify(file, known);
+  if (known && known->kind == kPlainText) return false;
+  if (known && known->kind == kPlainCommand) {
+    if (!cleaned) {
+      std::memmove(line, line + known->lead, known->clean_length);
+      line[known->clean_length] = '\0';
+    }
+    return true;
+  }
+  *facts = nullptr;
   X_clean_text(file, line);
   const char* start = line + std::strspn(line, " ");
   if (start[0] != '<' || start[1] != '@') return false;

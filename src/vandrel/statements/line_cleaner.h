@@ -3,6 +3,7 @@
 #ifndef VANDREL_STATEMENTS_LINE_CLEANER_H_
 #define VANDREL_STATEMENTS_LINE_CLEANER_H_
 
+struct LineFacts;
 struct X_FILE;
 
 // Removes comments from `line` (reading further lines of `file` when one
@@ -15,5 +16,10 @@ void X_clean_text(X_FILE* file, char* line);
 // buffer, cuts it at the newline and appends continuation lines, and returns
 // true; a text line stays as it is and the result is false.
 bool X_clean_line(X_FILE* file, char* line);
+
+// X_clean_line that also gives the facts kept for the line when it came
+// straight from the page (else `*facts` is nullptr), so that what is learned
+// about it can be kept with them.
+bool X_clean_page_line(X_FILE* file, char* line, LineFacts** facts);
 
 #endif  // VANDREL_STATEMENTS_LINE_CLEANER_H_

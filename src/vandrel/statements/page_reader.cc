@@ -73,6 +73,7 @@ X_FILE* load_page(const char* path, const struct stat& st) {
   f->size = static_cast<long>(got);
   f->stat = st;
   std::snprintf(f->path, sizeof f->path, "%s", path);
+  f->line_start = -1;
   f->next = x_BUFFERS.files;
   x_BUFFERS.files = f;
   X_trace("File SIZE: %d\n", static_cast<int>(f->size));
@@ -100,6 +101,34 @@ void page_dir(const char* path, char* out, size_t out_size) {
   if (out[0] == '\0') std::snprintf(out, out_size, "/");
 }
 
+// Every line of a page can get its facts; a page of many more lines keeps
+// them for its first lines only.
+constexpr int kMaxFactsSlots = 1 << 18;
+
+unsigned slot_of(long start, unsigned mask) {
+  return static_cast<unsigned>((static_cast<unsigned long>(start) * 0x9E3779B97F4A7C15ul) >> 40) &
+         mask;
+}
+
+bool make_facts_table(X_FILE* file) {
+  if (!x_BUFFERS.hp) return false;
+  long lines = 1;
+  for (const char* p = file->text; (p = static_cast<const char*>(
+                                        std::memchr(p, '\n', file->text + file->size - p)));
+       ++p)
+    ++lines;
+  int slots = 16;
+  while (slots < kMaxFactsSlots && slots < 2 * lines) slots *= 2;
+  auto* table = static_cast<LineFacts*>(
+      X_heap_alloc(x_BUFFERS.hp, static_cast<int>(sizeof(LineFacts)) * slots));
+  if (!table) return false;
+  for (int i = 0; i < slots; ++i) table[i].start = -1;
+  file->facts = table;
+  file->facts_slots = slots;
+  file->facts_used = 0;
+  return true;
+}
+
 }  // namespace
 
 int X_fgets(char* buffer, int size, X_FILE* file) {
@@ -108,6 +137,14 @@ int X_fgets(char* buffer, int size, X_FILE* file) {
     return 0;
   }
   const char* start = file->text + file->offset;
+  file->line_start = file->offset;
+  const LineFacts* facts = X_line_facts(file, file->offset);
+  if (facts && !facts->has_nul && facts->length < size) {
+    std::memcpy(buffer, start, facts->length);
+    buffer[facts->length] = '\0';
+    file->offset += facts->length;
+    return facts->length;
+  }
   long left = file->size - file->offset;
   long room = size - 1;
   long n = left < room ? left : room;
@@ -122,6 +159,53 @@ int X_fgets(char* buffer, int size, X_FILE* file) {
     *p = ' ';
   file->offset += n;
   return static_cast<int>(n);
+}
+
+LineFacts* X_line_facts(X_FILE* file, long start) {
+  if (start < 0 || start >= file->size) return nullptr;
+  if (!file->facts && !make_facts_table(file)) return nullptr;
+  unsigned mask = static_cast<unsigned>(file->facts_slots) - 1;
+  unsigned i = slot_of(start, mask);
+  while (file->facts[i].start != -1) {
+    if (file->facts[i].start == start) return &file->facts[i];
+    i = (i + 1) & mask;
+  }
+  // Half full at most, so that a search ends soon on an empty slot.
+  if (file->facts_used >= file->facts_slots / 2) return nullptr;
+  const char* text = file->text + start;
+  long left = file->size - start;
+  long scan = left < kLineSize ? left : kLineSize;
+  const void* newline = std::memchr(text, '\n', scan);
+  long length = newline ? static_cast<const char*>(newline) - text + 1 : left;
+  if (length > kLineSize - 1) return nullptr;  // read in pieces, as it comes
+  LineFacts& facts = file->facts[i];
+  facts.start = start;
+  facts.length = static_cast<int>(length);
+  facts.has_nul = std::memchr(text, '\0', length) != nullptr;
+  facts.kind = kLineUnknown;
+  facts.code = kCodeUnknown;
+  facts.lead = 0;
+  facts.clean_length = 0;
+  ++file->facts_used;
+  return &facts;
+}
+
+LineFacts* X_read_line_facts(X_FILE* file, const char* line, bool* cleaned) {
+  if (!file || !file->facts || file->line_start < 0) return nullptr;
+  LineFacts* facts = X_line_facts(file, file->line_start);
+  if (!facts || facts->has_nul || file->offset != facts->start + facts->length) return nullptr;
+  const char* raw = file->text + facts->start;
+  if (std::memcmp(line, raw, facts->length) == 0 && line[facts->length] == '\0') {
+    *cleaned = false;
+    return facts;
+  }
+  if (facts->clean_length > 0 && facts->clean_length <= facts->length - facts->lead &&
+      std::memcmp(line, raw + facts->lead, facts->clean_length) == 0 &&
+      line[facts->clean_length] == '\0') {
+    *cleaned = true;
+    return facts;
+  }
+  return nullptr;
 }
 
 int X_printfile(const char* path, int compile) {

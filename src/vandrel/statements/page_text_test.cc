@@ -92,6 +92,36 @@ TEST_F(LineCleanerTest, ContinuationLinesJoinTheCommand) {
   EXPECT_EQ(std::make_pair(true, std::string("<@set> x")), page.next());
 }
 
+TEST_F(LineCleanerTest, ALineReadAgainIsCleanedAsItHoldsNow) {
+  // Two pages whose lines start at the same offsets, each read twice.
+  PageText one("  <@set> a 1\n<@set> b \\\n 2\ntext<@-- c --@>\n");
+  PageText two("  <@end> x y\nplain <@set> text\n\n");
+  for (int pass = 0; pass < 2; ++pass) {
+    one.file()->offset = 0;
+    two.file()->offset = 0;
+    EXPECT_EQ(std::make_pair(true, std::string("<@set> a 1")), one.next());
+    EXPECT_EQ(std::make_pair(true, std::string("<@end> x y")), two.next());
+    EXPECT_EQ(std::make_pair(true, std::string("<@set> b  2")), one.next());
+    EXPECT_EQ(std::make_pair(false, std::string("plain <@set> text\n")), two.next());
+    EXPECT_EQ("text\n", one.next().second);
+  }
+  // A buffer changed after its line was read is cleaned as what it holds.
+  one.file()->offset = 0;
+  two.file()->offset = 0;
+  char buf[kLineSize];
+  ASSERT_EQ(13, X_fgets(buf, kLineSize, one.file()));
+  std::snprintf(buf, sizeof buf, "  <@if> 1\n");
+  EXPECT_TRUE(X_clean_line(one.file(), buf));
+  EXPECT_STREQ("<@if> 1", buf);
+  ASSERT_EQ(13, X_fgets(buf, kLineSize, two.file()));
+  std::snprintf(buf, sizeof buf, "  <@set> a 1\n");
+  EXPECT_TRUE(X_clean_line(two.file(), buf));
+  EXPECT_STREQ("<@set> a 1", buf);
+  std::snprintf(buf, sizeof buf, "<@set> a 1\t");
+  EXPECT_TRUE(X_clean_line(one.file(), buf));
+  EXPECT_STREQ("<@set> a 1 ", buf);
+}
+
 TEST_F(OutputTest, EntityTableCoversLatinLettersOnly) {
   EXPECT_STREQ("&eacute;", HTML_string(0xE9));
   EXPECT_STREQ("&ordmas;", HTML_string(248));
