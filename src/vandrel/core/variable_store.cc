@@ -48,6 +48,29 @@ void copy_into_window(char* window, int len, const char* text) {
   std::memset(window + n, 0, size - n);
 }
 
+// Gives the variable `u`, which is in the tree, exactly the value `text`.
+int put_into(X_USER* u, const char* text, int fixed, int cookie) {
+  if (u->fixed == kReadOnly) {
+    std::snprintf(X_ERRMSG, sizeof X_ERRMSG, "## Fixed Value: %s", u->name);
+    return -1;
+  }
+  if (u->fixed == kBound) {
+    copy_into_window(u->var.value, static_cast<int>(X_window_length(u)), text);
+  } else {
+    if (cookie != 0) u->cookie = static_cast<int16_t>(cookie);
+    if (fixed != 0) u->fixed = static_cast<int16_t>(fixed);
+    X_heap_reduce(u->hp);
+    u->var.next = nullptr;
+    u->var.value = X_heap_strdup(u->hp, text);
+    if (u->var.value == nullptr) {
+      u->var.value = empty_value;
+      return -1;
+    }
+  }
+  if (Debug) X_debug("  ** %s := %s \n", u->name, text);
+  return 0;
+}
+
 }  // namespace
 
 void X_store_init() {
@@ -61,7 +84,21 @@ void X_store_init() {
 
 X_USER* X_get_user(const char* name) {
   if (name == nullptr) return nullptr;
-  return user_of(AVL_search(&x_BUFFERS.vtree, name));
+  if (x_BUFFERS.vtree.cmp != avl_strcmp) return user_of(AVL_search(&x_BUFFERS.vtree, name));
+  // Every value a page reads is found here: comparing in line spares each
+  // node of the path a call through the tree's comparison and into strcmp.
+  const auto* key = reinterpret_cast<const unsigned char*>(name);
+  for (avl* node = x_BUFFERS.vtree.root; node != nullptr;) {
+    const auto* a = key;
+    const auto* b = reinterpret_cast<const unsigned char*>(node->key);
+    while (*a != 0 && *a == *b) {
+      ++a;
+      ++b;
+    }
+    if (*a == *b) return user_of(node);
+    node = *a < *b ? node->left : node->right;
+  }
+  return nullptr;
 }
 
 const char* X_get_value(const char* name) {
@@ -122,31 +159,20 @@ int X_put_value(const char* name, const char* text, int fixed, int cookie) {
     X_trace("X_put_value: name: [%s] value: [%s] fixed: %d cookie: %d", name, text, fixed, cookie);
   }
   X_USER* u = X_get_user(name);
-  if (u != nullptr && u->fixed == kReadOnly) {
-    std::snprintf(X_ERRMSG, sizeof X_ERRMSG, "## Fixed Value: %s", name);
-    return -1;
-  }
-  if (u != nullptr && u->fixed == kBound) {
-    copy_into_window(u->var.value, static_cast<int>(X_window_length(u)), text);
-  } else if (u != nullptr) {
-    if (cookie != 0) u->cookie = static_cast<int16_t>(cookie);
-    if (fixed != 0) u->fixed = static_cast<int16_t>(fixed);
-    X_heap_reduce(u->hp);
-    u->var.next = nullptr;
-    u->var.value = X_heap_strdup(u->hp, text);
-    if (u->var.value == nullptr) {
-      u->var.value = empty_value;
-      return -1;
-    }
-  } else {
-    u = X_USER_new(x_BUFFERS.hp, name, text);
-    if (u == nullptr) return -1;
-    u->fixed = static_cast<int16_t>(fixed);
-    u->cookie = static_cast<int16_t>(cookie);
-    AVL_insert(&x_BUFFERS.vtree, &u->node);
-  }
+  if (u != nullptr) return put_into(u, text, fixed, cookie);
+  u = X_USER_new(x_BUFFERS.hp, name, text);
+  if (u == nullptr) return -1;
+  u->fixed = static_cast<int16_t>(fixed);
+  u->cookie = static_cast<int16_t>(cookie);
+  AVL_insert(&x_BUFFERS.vtree, &u->node);
   if (Debug) X_debug("  ** %s := %s \n", name, text);
   return 0;
+}
+
+int X_put_user_value(X_USER* u, const char* text) {
+  if (text == nullptr) text = "";
+  if (Trace) X_trace("X_put_value: name: [%s] value: [%s] fixed: 0 cookie: 0", u->name, text);
+  return put_into(u, text, 0, 0);
 }
 
 int X_add_value(const char* name, const char* text) {

@@ -72,6 +72,11 @@ void X_bind_window(X_USER* u, char* window, uint16_t length);
 // for a read-only variable; a bound variable is overwritten in place.
 int X_put_value(const char* name, const char* text, int fixed, int cookie);
 
+// X_put_value(u->name, text, 0, 0) for the variable `u` just found in the
+// store (no other variable was set or removed since), without searching for
+// it again.
+int X_put_user_value(X_USER* u, const char* text);
+
 // Appends `text` as a further value of `name` (creates it when missing).
 // -1 for a read-only or bound variable.
 int X_add_value(const char* name, const char* text);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "vandrel/core/argument_split.h"
 #include "vandrel/core/numbers.h"
@@ -68,38 +69,46 @@ int32_t remainder_of(int32_t a, int32_t b) {
   return a % b;
 }
 
-void put_int(char* out, size_t size, int32_t n) { *std::to_chars(out, out + size - 1, n).ptr = '\0'; }
+// Room for any 32-bit integer and its NUL.
+constexpr size_t kNumberSize = 12;
 
-// Computes the new value into `result` (kLineSize bytes).
-void compute(Op op, const char* old, const char* arg, char* result) {
+const char* put_int(char* out, int32_t n) {
+  *std::to_chars(out, out + kNumberSize - 1, n).ptr = '\0';
+  return out;
+}
+
+// The new value: `arg` itself, a number written into `number`
+// (kNumberSize bytes), or a joined text written into `joined` (kLineSize
+// bytes, given for the joining operators only).
+const char* compute(Op op, const char* old, const char* arg, char* number, char* joined) {
   int32_t a = X_atoi(arg);
   switch (op) {
     case Op::kSet:
-      std::snprintf(result, kLineSize, "%s", arg);
-      return;
+      return arg;
     case Op::kAdd:
-      return put_int(result, kLineSize, wrap(int64_t{old ? X_atoi(old) : 0} + a));
+      return put_int(number, wrap(int64_t{old ? X_atoi(old) : 0} + a));
     case Op::kSubtract:
-      return put_int(result, kLineSize, wrap(int64_t{old ? X_atoi(old) : 0} - a));
+      return put_int(number, wrap(int64_t{old ? X_atoi(old) : 0} - a));
     case Op::kMultiply:
-      return put_int(result, kLineSize, wrap(int64_t{old ? X_atoi(old) : 1} * a));
+      return put_int(number, wrap(int64_t{old ? X_atoi(old) : 1} * a));
     case Op::kDivide:
-      return put_int(result, kLineSize, divide(old ? X_atoi(old) : 1, a));
+      return put_int(number, divide(old ? X_atoi(old) : 1, a));
     case Op::kRemainder:
-      return put_int(result, kLineSize, old ? remainder_of(X_atoi(old), a) : 0);
+      return put_int(number, old ? remainder_of(X_atoi(old), a) : 0);
     case Op::kAppendVar: {
       const char* other = X_get_value(arg);
-      std::snprintf(result, kLineSize, "%s%s", old ? old : "", other ? other : "");
-      return;
+      std::snprintf(joined, kLineSize, "%s%s", old ? old : "", other ? other : "");
+      return joined;
     }
     case Op::kAppend:
-      std::snprintf(result, kLineSize, "%s%s", old ? old : "", arg);
-      return;
+      std::snprintf(joined, kLineSize, "%s%s", old ? old : "", arg);
+      return joined;
     case Op::kIncrement:
-      return put_int(result, kLineSize, old ? wrap(int64_t{X_atoi(old)} + 1) : 1);
+      return put_int(number, old ? wrap(int64_t{X_atoi(old)} + 1) : 1);
     case Op::kDecrement:
-      return put_int(result, kLineSize, old ? wrap(int64_t{X_atoi(old)} - 1) : -1);
+      return put_int(number, old ? wrap(int64_t{X_atoi(old)} - 1) : -1);
   }
+  return arg;
 }
 
 }  // namespace
@@ -127,7 +136,16 @@ int X_let(X_FILE* /*file*/, char* line, int& compile, int ignore) {
   LineBuffer arg;
   X_arg_string(at + std::strlen(mark->text), arg.data(), kLineSize);
 
-  LineBuffer result;
-  compute(mark->op, X_get_value(name), arg.data(), result.data());
-  return X_put_value(name, result.data(), 0, 0) == 0 ? 0 : -1;
+  // Found once: computing the value neither sets nor removes a variable.
+  X_USER* user = X_get_user(name);
+  const char* old = user ? X_user_value(user) : nullptr;
+  if (!user && Trace) X_trace("X_get_value: not found {%s} \n", name);
+  char number[kNumberSize];
+  const bool joins = mark->op == Op::kAppendVar || mark->op == Op::kAppend;
+  std::optional<LineBuffer> joined;
+  if (joins) joined.emplace();
+  const char* value =
+      compute(mark->op, old, arg.data(), number, joins ? joined->data() : nullptr);
+  int rc = user ? X_put_user_value(user, value) : X_put_value(name, value, 0, 0);
+  return rc == 0 ? 0 : -1;
 }
