@@ -1,6 +1,7 @@
 #include "vandrel/services/sql_commands.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,7 +11,6 @@
 #include "vandrel/statements/command_table.h"
 #include "vandrel/statements/control_flow.h"
 #include "vandrel/core/errors.h"
-#include "vandrel/core/arena.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/statements/page_reader.h"
 #include "vandrel/services/sql_layer.h"
@@ -126,13 +126,13 @@ void skip_body(X_FILE* file, int compile) {
 
 void put_number(const char* name, int n) {
   char text[16];
-  std::snprintf(text, sizeof text, "%d", n);
+  *std::to_chars(text, text + sizeof text - 1, n).ptr = '\0';
   X_put_value(name, text, 0, 0);
 }
 
 // Runs the body once per row of the open cursor `id`; the number of rows
 // processed.
-int X_found(X_FILE* file, int compile, const char* id, X_heap* hp) {
+int X_found(X_FILE* file, int compile, const char* id) {
   X_eof = 1;
   Continue = 0;
   Break = 0;
@@ -144,7 +144,8 @@ int X_found(X_FILE* file, int compile, const char* id, X_heap* hp) {
   // The names belong to the result and keep their case from row to row; they
   // are converted again only when the body switched the case.
   int names_case = -1;
-  while ((rc = X_select_sql(1, id, nullptr, hp, &numb, val)) == 0) {
+  // The values are the client's row, copied only into their variables.
+  while ((rc = X_select_sql(1, id, nullptr, &numb, val)) == 0) {
     file->offset = body;
     if (names_case != X_sqlcase) {
       names_case = X_sqlcase;
@@ -167,7 +168,6 @@ int X_found(X_FILE* file, int compile, const char* id, X_heap* hp) {
     }
     put_number("X_lines", n);
     X_notfound(file, compile, 0);
-    X_heap_reduce(hp);
     if (Break) {
       X_eof = 0;
       // A return on its way out keeps its flags for the enclosing blocks.
@@ -204,12 +204,7 @@ int X_found(X_FILE* file, int compile, const char* id, X_heap* hp) {
 
 // A row-returning statement: the row loop over its result.
 void run_row_query(X_FILE* file, int compile, const char* id, char* statement) {
-  X_heap* hp = X_heap_new();
-  if (hp == nullptr) {  // reported; the page goes on only under an error page
-    skip_body(file, compile);
-    return;
-  }
-  if (X_select_sql(0, id, statement, hp, nullptr, nullptr) != 0) {
+  if (X_select_sql(0, id, statement, nullptr, nullptr) != 0) {
     char error[kSqlErrorSize];
     sql_error(error, sizeof error);
     // The cursor is closed only when the open got a slot of its own: a
@@ -217,13 +212,12 @@ void run_row_query(X_FILE* file, int compile, const char* id, char* statement) {
     bool got_slot = X_cursor >= 0;
     report_query_error(statement, error);
     skip_body(file, compile);
-    if (got_slot) X_select_sql(2, id, nullptr, hp, nullptr, nullptr);
+    if (got_slot) X_select_sql(2, id, nullptr, nullptr, nullptr);
   } else {
-    int rows = X_found(file, compile, id, hp);
-    X_select_sql(2, id, nullptr, hp, nullptr, nullptr);
+    int rows = X_found(file, compile, id);
+    X_select_sql(2, id, nullptr, nullptr, nullptr);
     if (X_rowcount == 0) X_rowcount = rows;
   }
-  X_heap_free(hp);
 }
 
 }  // namespace

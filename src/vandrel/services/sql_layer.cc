@@ -216,7 +216,7 @@ int FREE_cursor(int i) {
   return 0;
 }
 
-int X_select_sql(int cmd, const char* cid, char* query, X_heap* hp, int* numb, X_val* val) {
+int X_select_sql(int cmd, const char* cid, char* query, int* numb, X_val* val) {
   if (cmd == 0) {
     X_trace("PREPARE QUERY: %s", query);
     X_cursor = NEW_cursor(cid);
@@ -274,13 +274,9 @@ int X_select_sql(int cmd, const char* cid, char* query, X_heap* hp, int* numb, X
       v.value = nullptr;
       continue;
     }
-    size_t len = strnlen(row[i], lengths ? lengths[i] : std::strlen(row[i]));
-    v.value = X_heap_strndup(hp, row[i], len);
-    if (v.value == nullptr) {
-      X_trace("### No memory for VVAL: %s\n", v.name);
-      return -1;
-    }
-    v.len = static_cast<int>(len);
+    // The row's text is read as a C text: a NUL inside a value ends it.
+    v.value = row[i];
+    v.len = static_cast<int>(strnlen(row[i], lengths ? lengths[i] : std::strlen(row[i])));
   }
   return 0;
 }

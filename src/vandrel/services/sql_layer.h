@@ -17,7 +17,8 @@ class SqlResult;
 struct X_val {
   char* name;   // the result's own field name (not copied; the row loop
                 // changes its case in place)
-  char* value;  // NUL-terminated copy in the query's heap; unset for NULL
+  char* value;  // the client's own NUL-terminated text, valid until the next
+                // fetch or the close; unset for NULL
   int len;      // bytes of the value; -1 for SQL NULL
 };
 
@@ -67,11 +68,11 @@ int NEW_cursor(const char* cid);
 int FREE_cursor(int i);
 
 // The row interface. `cmd` 0 opens `query` on the cursor `cid`, 1 fetches the
-// next row into `val` (at most kMaxColumns entries, count in `*numb`, values
-// copied into `hp`), 2 closes. Fetch answers 0 for a row, 1 at the end, -1 on
+// next row into `val` (at most kMaxColumns entries, count in `*numb`; the
+// values are not copied), 2 closes. Fetch answers 0 for a row, 1 at the end, -1 on
 // error; open and close answer 0 or -1. Open cuts `query` in place at its
 // last ";" outside quotes.
-int X_select_sql(int cmd, const char* cid, char* query, X_heap* hp, int* numb, X_val* val);
+int X_select_sql(int cmd, const char* cid, char* query, int* numb, X_val* val);
 
 // Runs one statement that returns no rows on the scratch cursor "_mysql_"
 // (a result the statement produces anyway is read and dropped). Cuts `query`

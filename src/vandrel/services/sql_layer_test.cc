@@ -96,11 +96,9 @@ class SqlLayerTest : public InterpreterTest {
     db = std::getenv("VANDREL_TEST_DB");
     user = std::getenv("VANDREL_TEST_USER");
     passwd = std::getenv("VANDREL_TEST_PASSWD");
-    hp = X_heap_new();
   }
   void TearDown() override {
     X_finish();
-    X_heap_free(hp);
     InterpreterTest::TearDown();
   }
   int connect() { return X_database(db.c_str(), user.c_str(), passwd.c_str()); }
@@ -110,9 +108,9 @@ class SqlLayerTest : public InterpreterTest {
   }
   int open(const char* cid, const char* query) {
     std::string copy = query;
-    return X_select_sql(0, cid, copy.data(), hp, nullptr, nullptr);
+    return X_select_sql(0, cid, copy.data(), nullptr, nullptr);
   }
-  int fetch(const char* cid) { return X_select_sql(1, cid, nullptr, hp, &numb, val.data()); }
+  int fetch(const char* cid) { return X_select_sql(1, cid, nullptr, &numb, val.data()); }
   std::string error() {
     char text[256];
     sql_error(text, sizeof text);
@@ -120,7 +118,6 @@ class SqlLayerTest : public InterpreterTest {
   }
 
   std::string db, user, passwd;
-  X_heap* hp = nullptr;
   int numb = 0;
   // On the heap, so that a write past the last column is caught by ASan.
   std::vector<X_val> val = std::vector<X_val>(kMaxColumns);
@@ -139,14 +136,14 @@ TEST_F(SqlLayerTest, RowsCarryNamesValuesNullAndEmpty) {
   EXPECT_STREQ(val[2].value, "");
   EXPECT_EQ(val[3].len, 1);  // up to the first NUL
   EXPECT_EQ(fetch("c0"), 1);
-  EXPECT_EQ(X_select_sql(2, "c0", nullptr, hp, nullptr, nullptr), 0);
+  EXPECT_EQ(X_select_sql(2, "c0", nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(x_CUR[0].state, kSlotIdle);
   EXPECT_EQ(fetch("c0"), -1);  // closed: no result to read from
 
   EXPECT_EQ(fetch("unknown"), -1);
   EXPECT_EQ(X_cursor, -1);
-  EXPECT_EQ(X_select_sql(2, "unknown", nullptr, hp, nullptr, nullptr), -1);
-  EXPECT_EQ(X_select_sql(3, "c0", nullptr, hp, nullptr, nullptr), -1);
+  EXPECT_EQ(X_select_sql(2, "unknown", nullptr, nullptr, nullptr), -1);
+  EXPECT_EQ(X_select_sql(3, "c0", nullptr, nullptr, nullptr), -1);
 }
 
 TEST_F(SqlLayerTest, StatementsWithoutRowsKeepTheirConnectionUsable) {
