@@ -10,10 +10,30 @@
 // A page line holds at most 8191 bytes and its terminating NUL.
 constexpr int kLineSize = 8192;
 
+namespace line_buffer_pool {
+// Buffers returned by finished blocks, ready for the next one. A free
+// buffer's first bytes hold the link to the next free buffer.
+inline char* free_list = nullptr;
+char* fresh();
+}  // namespace line_buffer_pool
+
+// In line: a page line takes several, so taking one costs a pointer swap.
 class LineBuffer {
  public:
-  LineBuffer();
-  ~LineBuffer();
+  LineBuffer() {
+    char*& free = line_buffer_pool::free_list;
+    if (free) {
+      data_ = free;
+      free = *reinterpret_cast<char**>(data_);
+    } else {
+      data_ = line_buffer_pool::fresh();
+    }
+    data_[0] = '\0';
+  }
+  ~LineBuffer() {
+    *reinterpret_cast<char**>(data_) = line_buffer_pool::free_list;
+    line_buffer_pool::free_list = data_;
+  }
   LineBuffer(const LineBuffer&) = delete;
   LineBuffer& operator=(const LineBuffer&) = delete;
 

@@ -40,7 +40,8 @@ constexpr int kNoMark = sizeof kMarks / sizeof kMarks[0];
 // pass over the text, since every assignment line is scanned twice.
 int find_mark(const char* text, const char** at) {
   int best = kNoMark;
-  for (const char* p = std::strchr(text, '>'); p; p = std::strchr(p + 1, '>')) {
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p != '>') continue;
     for (int m = 0; m < best; ++m) {
       const char* mark = kMarks[m].text;
       if (p[1] == mark[1] && (mark[2] == '\0' || p[2] == mark[2])) {
@@ -49,6 +50,7 @@ int find_mark(const char* text, const char** at) {
         break;
       }
     }
+    if (best == 0) break;  // no later mark can come before the first in table order
   }
   return best;
 }

@@ -73,7 +73,6 @@ X_FILE* load_page(const char* path, const struct stat& st) {
   f->size = static_cast<long>(got);
   f->stat = st;
   std::snprintf(f->path, sizeof f->path, "%s", path);
-  f->line_start = -1;
   f->next = x_BUFFERS.files;
   x_BUFFERS.files = f;
   X_trace("File SIZE: %d\n", static_cast<int>(f->size));
@@ -132,17 +131,18 @@ bool make_facts_table(X_FILE* file) {
 }  // namespace
 
 int X_fgets(char* buffer, int size, X_FILE* file) {
+  file->line_facts = nullptr;
   if (size <= 1 || file->offset >= file->size) {
     if (size > 0) buffer[0] = '\0';
     return 0;
   }
   const char* start = file->text + file->offset;
-  file->line_start = file->offset;
-  const LineFacts* facts = X_line_facts(file, file->offset);
+  LineFacts* facts = X_line_facts(file, file->offset);
   if (facts && !facts->has_nul && facts->length < size) {
     std::memcpy(buffer, start, facts->length);
     buffer[facts->length] = '\0';
     file->offset += facts->length;
+    file->line_facts = facts;
     return facts->length;
   }
   long left = file->size - file->offset;
@@ -191,16 +191,18 @@ LineFacts* X_line_facts(X_FILE* file, long start) {
 }
 
 LineFacts* X_read_line_facts(X_FILE* file, const char* line, bool* cleaned) {
-  if (!file || !file->facts || file->line_start < 0) return nullptr;
-  LineFacts* facts = X_line_facts(file, file->line_start);
-  if (!facts || facts->has_nul || file->offset != facts->start + facts->length) return nullptr;
+  if (!file || !file->line_facts) return nullptr;
+  LineFacts* facts = file->line_facts;
+  if (file->offset != facts->start + facts->length) return nullptr;
   const char* raw = file->text + facts->start;
-  if (std::memcmp(line, raw, facts->length) == 0 && line[facts->length] == '\0') {
+  // The page bytes hold no NUL, so the comparison ends within `line`'s text
+  // and the byte after it is read only when the text is at least as long.
+  if (std::strncmp(line, raw, facts->length) == 0 && line[facts->length] == '\0') {
     *cleaned = false;
     return facts;
   }
   if (facts->clean_length > 0 && facts->clean_length <= facts->length - facts->lead &&
-      std::memcmp(line, raw + facts->lead, facts->clean_length) == 0 &&
+      std::strncmp(line, raw + facts->lead, facts->clean_length) == 0 &&
       line[facts->clean_length] == '\0') {
     *cleaned = true;
     return facts;

@@ -36,7 +36,7 @@ struct X_FILE {
   struct stat stat;            // status at load: device, inode, size, mtime are compared
   char path[kPagePathSize];    // the path it was loaded by (cut to 255 bytes)
   X_FILE* next;
-  long line_start;             // where the line last read by X_fgets started
+  LineFacts* line_facts;       // of the line the last X_fgets read, if read by them
   LineFacts* facts;            // open-addressed by start offset; made on first use
   int facts_slots;             // a power of two, or 0 while there is no table
   int facts_used;
