@@ -47,6 +47,15 @@ void translate_into(const char* text, size_t len, ValueSink& sink);
 // Replaces the inner references of a reference text, then evaluates it.
 void evaluate_reference(const char* ref, size_t len, ValueSink& sink) {
   if (len > kMaxReference) len = kMaxReference;
+  // Most references are a short name without references inside: it is
+  // terminated on the stack, as the translation would leave it.
+  char name[64];
+  if (len < sizeof name && !std::memchr(ref, '$', len)) {
+    std::memcpy(name, ref, len);
+    name[len] = '\0';
+    X_transvalue_into(name, sink);
+    return;
+  }
   LineBuffer inner;
   ValueSink inner_sink(inner.data(), kMaxReference + 1);
   translate_into(ref, len, inner_sink);

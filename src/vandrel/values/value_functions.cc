@@ -419,6 +419,13 @@ void show_variable(const char* name, ValueSink& sink) {
 
 // The rules grouped by the first byte of their names, in table order: most
 // references are plain variable names and need no rule lookup at all.
+constexpr bool names_have_two_bytes() {
+  for (const ValueRule& r : kRules)
+    if (r.name[0] == '\0' || r.name[1] == '\0') return false;
+  return true;
+}
+static_assert(names_have_two_bytes(), "a rule is told apart by its second byte first");
+
 struct RuleIndex {
   uint8_t begin[257] = {};
   uint8_t rule[sizeof kRules / sizeof kRules[0]] = {};
@@ -475,6 +482,9 @@ void X_transvalue_into(const char* ref, ValueSink& sink) {
   unsigned char first = static_cast<unsigned char>(ref[0]);
   for (int i = kRuleIndex.begin[first]; i < kRuleIndex.begin[first + 1]; ++i) {
     const ValueRule& r = kRules[kRuleIndex.rule[i]];
+    // Every name has two bytes at least; most references part from a rule at
+    // the second, without measuring its name.
+    if (ref[1] != r.name[1]) continue;
     size_t n = std::strlen(r.name);
     if (std::strncmp(ref, r.name, n) != 0) continue;
     if (r.match == Match::kExact && ref[n] != '\0') continue;
