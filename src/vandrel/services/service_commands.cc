@@ -28,18 +28,6 @@ const CommandBinding kServiceCommands[] = {
     {"fseek", X_io_fseek},   {"shmat", X_shmat},       {"shmdt", X_shmdt},
 };
 
-// Stores "on"/"off" into `flag`; false for any other value.
-bool on_off(const char* value, int* flag) {
-  if (std::strcmp(value, "on") == 0) {
-    *flag = 1;
-  } else if (std::strcmp(value, "off") == 0) {
-    *flag = 0;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 bool sql_names(const char* value, const char*) {
   if (std::strcmp(value, "lowercase") == 0) {
     X_sqlcase = 0;
@@ -52,11 +40,11 @@ bool sql_names(const char* value, const char*) {
 }
 
 bool sql_transactions(const char* value, const char*) {
-  return on_off(value, &X_sqlTRANS);
+  return X_option_on_off(value, &X_sqlTRANS);
 }
 
 bool sql_trap(const char* value, const char* third) {
-  if (on_off(value, &X_sqlTRAP)) return true;
+  if (X_option_on_off(value, &X_sqlTRAP)) return true;
   if (std::strcmp(value, "on_transactions") == 0) {
     X_sqlTRANS = 1;
   } else if (std::strcmp(value, "off_transactions") == 0) {

@@ -25,18 +25,6 @@ void substitute_args(const char* line, int compile, char* out) {
   X_transline(X_command_args(line), out, kLineSize, compile);
 }
 
-// Stores "on"/"off" into `flag`; false for any other value.
-bool on_off(const char* value, int* flag) {
-  if (std::strcmp(value, "on") == 0) {
-    *flag = 1;
-  } else if (std::strcmp(value, "off") == 0) {
-    *flag = 0;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 // The options whose settings belong to a higher room, which binds their
 // setters at start-up (X_bind_options); unbound, they are unknown options.
 OptionBinding supplied[] = {
@@ -69,11 +57,11 @@ bool apply_option(const char* name, const char* value, const char* third, int& c
     alarm(static_cast<unsigned>(std::atoi(value)));
     return true;
   }
-  if (std::strcmp(name, "latin_html") == 0) return on_off(value, &HTML);
-  if (std::strcmp(name, "ignore_empty_lines") == 0) return on_off(value, &IgnoreEmpty);
-  if (std::strcmp(name, "flush_lines") == 0) return on_off(value, &FlushLines);
-  if (std::strcmp(name, "translate") == 0) return on_off(value, &compile);
-  if (std::strcmp(name, "debug") == 0) return on_off(value, &Debug);
+  if (std::strcmp(name, "latin_html") == 0) return X_option_on_off(value, &HTML);
+  if (std::strcmp(name, "ignore_empty_lines") == 0) return X_option_on_off(value, &IgnoreEmpty);
+  if (std::strcmp(name, "flush_lines") == 0) return X_option_on_off(value, &FlushLines);
+  if (std::strcmp(name, "translate") == 0) return X_option_on_off(value, &compile);
+  if (std::strcmp(name, "debug") == 0) return X_option_on_off(value, &Debug);
   return false;
 }
 
@@ -87,6 +75,17 @@ void switch_flag(const char* text, int* flag) {
 }
 
 }  // namespace
+
+bool X_option_on_off(const char* value, int* flag) {
+  if (std::strcmp(value, "on") == 0) {
+    *flag = 1;
+  } else if (std::strcmp(value, "off") == 0) {
+    *flag = 0;
+  } else {
+    return false;
+  }
+  return true;
+}
 
 bool X_bind_options(const OptionBinding* rows, size_t count) {
   for (size_t i = 0; i < count; ++i)

@@ -22,6 +22,10 @@ struct OptionBinding {
 // sql_trap) or has no setter.
 [[nodiscard]] bool X_bind_options(const OptionBinding* rows, size_t count);
 
+// Stores "on" (1) or "off" (0) into `flag`; false for any other value, which
+// leaves `flag` as it was. The spelling every on/off option accepts.
+bool X_option_on_off(const char* value, int* flag);
+
 int X_option(X_FILE* file, char* line, int& compile, int ignore);
 int X_html(X_FILE* file, char* line, int& compile, int ignore);
 int X_compile(X_FILE* file, char* line, int& compile, int ignore);
