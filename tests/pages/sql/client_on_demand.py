@@ -15,6 +15,8 @@ import subprocess
 import sys
 import tempfile
 
+from database_page import make_home, page_environment, require_database
+
 
 def run(prog, page_text, home, root, env):
     with open(os.path.join(root, "p.page"), "w") as f:
@@ -37,23 +39,12 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--prog", required=True)
     opts = ap.parse_args()
-    missing = [n for n in ("MYSQL_SOCKET", "VANDREL_TEST_DB", "VANDREL_TEST_USER",
-                           "VANDREL_TEST_PASSWD") if n not in os.environ]
-    if missing:
-        sys.exit("not set: %s (run through ctest: its mariadb fixture starts the server)"
-                 % ", ".join(missing))
+    require_database()
     base = tempfile.mkdtemp(prefix="vandrel-client-")
     failures = []
     try:
-        home, root = os.path.join(base, "home"), os.path.join(base, "root")
-        os.mkdir(home)
-        os.mkdir(root)
-        with open(os.path.join(home, "x.config"), "w") as f:
-            f.write("shell:00 %s %s\n" % (root, os.environ["VANDREL_TEST_DB"]))
-        env = {k: v for k, v in os.environ.items()
-               if k in ("PATH", "MYSQL_SOCKET", "VANDREL_TEST_USER", "VANDREL_TEST_PASSWD")
-               or k.startswith(("ASAN_", "UBSAN_", "LSAN_"))}
-        env.update(X_HOME=home, TMP_DIR=base)
+        home, root = make_home(base)
+        env = page_environment(home, base)
 
         status, out, loaded = run(opts.prog, "no database here\n", home, root, env)
         if status != 0 or out != b"no database here\n" or loaded:

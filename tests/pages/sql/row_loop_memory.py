@@ -16,6 +16,8 @@ import subprocess
 import sys
 import tempfile
 
+from database_page import make_home, page_environment, require_database
+
 PAGE = """<@sql> select seq as id, repeat(char(97 + seq % 26), 300) as big, concat('h', seq) as name \
 from seq_1_to_{rows}
 $(id) $(len:big) $(name)
@@ -50,22 +52,11 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--prog", required=True)
     opts = ap.parse_args()
-    missing = [n for n in ("MYSQL_SOCKET", "VANDREL_TEST_DB", "VANDREL_TEST_USER",
-                           "VANDREL_TEST_PASSWD") if n not in os.environ]
-    if missing:
-        sys.exit("not set: %s (run through ctest: its mariadb fixture starts the server)"
-                 % ", ".join(missing))
+    require_database()
     base = tempfile.mkdtemp(prefix="vandrel-rowmem-")
     try:
-        home, root = os.path.join(base, "home"), os.path.join(base, "root")
-        os.mkdir(home)
-        os.mkdir(root)
-        with open(os.path.join(home, "x.config"), "w") as f:
-            f.write("shell:00 %s %s\n" % (root, os.environ["VANDREL_TEST_DB"]))
-        env = {k: v for k, v in os.environ.items()
-               if k in ("PATH", "MYSQL_SOCKET", "VANDREL_TEST_USER", "VANDREL_TEST_PASSWD")
-               or k.startswith(("UBSAN_", "LSAN_"))}
-        env.update(X_HOME=home, TMP_DIR=base)
+        home, root = make_home(base)
+        env = page_environment(home, base)
         # A sanitizer build keeps freed blocks in quarantine, which would look like growth.
         asan = os.environ.get("ASAN_OPTIONS", "")
         env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "quarantine_size_mb=0"
