@@ -41,6 +41,7 @@ void X_test_end() {
   }
   HTML = 1;
   DO_fflush = 1;
+  FlushLines = 0;
   IgnoreEmpty = 1;
   X_set_body_open(true);
 
