@@ -120,6 +120,28 @@ void X_heap_reduce(X_heap* hp) {
   hp->bigreq = nullptr;
 }
 
+char* X_heap_restart_with(X_heap* hp, const char* text) {
+  if (hp == nullptr) return nullptr;
+  if (text == nullptr) text = "";
+  size_t len = std::strlen(text);
+  heapblock* big = hp->bigreq;
+  // A big block's m_used is its requested size, or less when capped: never
+  // more than it holds.
+  size_t room = big != nullptr ? static_cast<size_t>(big->m_used) : 0;
+  bool reuse = !Trace && big != nullptr && big->m_next == nullptr &&
+               len + 1 > static_cast<size_t>(kHeapSmallData) && len + 1 <= room &&
+               room / 4 <= len + 1;
+  if (!reuse) {
+    X_heap_reduce(hp);
+    return X_heap_strndup(hp, text, len);
+  }
+  for (heapblock* mb = hp->smallreq; mb != nullptr; mb = mb->m_next) mb->m_used = 0;
+  char* copy = heap_data(big);
+  std::memmove(copy, text, len);
+  copy[len] = '\0';
+  return copy;
+}
+
 void X_heap_free(X_heap* hp) {
   if (hp == nullptr) return;
   if (Trace) X_trace("X_heap_free: %d ", hp->id);

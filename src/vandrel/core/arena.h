@@ -47,6 +47,13 @@ char* X_heap_strdup(X_heap* hp, const char* text);
 // Copies `len` bytes of `text` and a terminating NUL into `hp`.
 char* X_heap_strndup(X_heap* hp, const char* text, size_t len);
 
+// X_heap_reduce(hp) and then X_heap_strdup(hp, text), except that a text too
+// long for a small block is copied into the region's one big block when that
+// is big enough and at most four times the size: a variable given a long
+// value on every row or pass then keeps its block instead of freeing it and
+// allocating another. The bytes after the copy are not zeroed.
+char* X_heap_restart_with(X_heap* hp, const char* text);
+
 // Voids every allocation of `hp`: small blocks stay for reuse, big blocks are
 // released. Does nothing for nullptr.
 void X_heap_reduce(X_heap* hp);

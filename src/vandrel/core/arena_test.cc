@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -62,6 +63,26 @@ TEST_F(HeapTest, ReduceReleasesBigBlocksAndReusesZeroedSmallBlocks) {
   EXPECT_EQ(hp->bigreq->m_used, INT16_MAX);  // informational only, capped
   EXPECT_STREQ(X_heap_strndup(hp, "abcdef", 3), "abc");
   EXPECT_STREQ(X_heap_strndup(hp, "ab", 10), "ab");
+}
+
+TEST_F(HeapTest, RestartKeepsTheBigBlockOnlyWhileTheTextFitsIt) {
+  std::string first(400, 'a'), shorter(300, 'b'), longer(500, 'c');
+  char* small = X_heap_restart_with(hp, "x");
+  EXPECT_STREQ(small, "x");
+  char* block = X_heap_restart_with(hp, first.c_str());
+  EXPECT_EQ(block, first);
+  EXPECT_EQ(X_heap_restart_with(hp, shorter.c_str()), block);  // the same block, text ended
+  EXPECT_EQ(std::string(block), shorter);
+  char* grown = X_heap_restart_with(hp, longer.c_str());
+  EXPECT_EQ(grown, longer);
+  ASSERT_NE(hp->bigreq, nullptr);
+  EXPECT_EQ(hp->bigreq->m_next, nullptr);  // the old block was released
+  EXPECT_EQ(X_heap_restart_with(hp, "y"), heap_data(hp->smallreq));
+  EXPECT_EQ(hp->bigreq, nullptr);
+  // Far smaller than its block, a long text gets a block of its own size.
+  X_heap_restart_with(hp, std::string(2000, 'd').c_str());
+  EXPECT_STREQ(X_heap_restart_with(hp, shorter.c_str()), shorter.c_str());
+  EXPECT_EQ(hp->bigreq->m_used, 301);
 }
 
 }  // namespace

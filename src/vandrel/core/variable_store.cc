@@ -59,9 +59,8 @@ int put_into(X_USER* u, const char* text, int fixed, int cookie) {
   } else {
     if (cookie != 0) u->cookie = static_cast<int16_t>(cookie);
     if (fixed != 0) u->fixed = static_cast<int16_t>(fixed);
-    X_heap_reduce(u->hp);
     u->var.next = nullptr;
-    u->var.value = X_heap_strdup(u->hp, text);
+    u->var.value = X_heap_restart_with(u->hp, text);
     if (u->var.value == nullptr) {
       u->var.value = empty_value;
       return -1;
