@@ -1,6 +1,9 @@
 #include "vandrel/statements/command_table.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -83,6 +86,36 @@ static_assert(codes_fit(), "every command code but the terminators' indexes the 
 // exhausting the stack.
 constexpr int kMaxNesting = 10000;
 int nesting = 0;
+
+// The count alone does not protect the stack: a level costs some hundred
+// bytes (more in a sanitizer build), so under a small stack limit the
+// stack would run out long before the count. Nesting therefore also ends
+// where the stack the process may have is used up, keeping a reserve for
+// the error report and the error page that then run on top of it.
+constexpr uintptr_t kStackReserve = 256 * 1024;
+constexpr uintptr_t kUnlimitedStack = 8 * 1024 * 1024;  // what "unlimited" is taken for
+uintptr_t stack_base = 0;    // the frame of the outermost command
+uintptr_t stack_budget = 0;  // how far below it commands may nest
+
+uintptr_t stack_budget_of_limit() {
+  rlimit limit;
+  uintptr_t bytes = kUnlimitedStack;
+  if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    bytes = static_cast<uintptr_t>(limit.rlim_cur);
+  return bytes > 2 * kStackReserve ? bytes - kStackReserve : bytes / 2;
+}
+
+// True when one more level would leave less than the reserve. The stack
+// grows down on every machine this runs on.
+bool stack_used_up() {
+  uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (nesting == 0) {
+    stack_base = here;
+    if (stack_budget == 0) stack_budget = stack_budget_of_limit();
+    return false;
+  }
+  return here < stack_base && stack_base - here > stack_budget;
+}
 
 // The handler of each code, so that running a command costs one index once
 // its word is known. Filled at compile time, so bindings made before main's
@@ -187,7 +220,7 @@ int X_command(X_FILE* file, char* line, int& compile, int ignore) {
   if (code == kTerminatorCode) return -1;
   CommandHandler handler = handler_for(code);
   if (!handler) return X_let(file, line, compile, ignore);
-  if (nesting >= kMaxNesting) {
+  if (nesting >= kMaxNesting || stack_used_up()) {
     ERRMSG("Blocks nested too deeply: %s \n", line);
     return 0;  // reporting is locked: the line is dropped
   }
