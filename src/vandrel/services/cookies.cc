@@ -43,6 +43,19 @@ std::string encoded_value(const char* name, const char* value, bool session) {
   return encoded;
 }
 
+// The lists can be request fields, so a name is the one header text a
+// client controls: a control byte, blank, ";", "," or "=" in it would end
+// the line or the cookie and let the client write header lines of its own.
+// Names beginning with "X_" are the interpreter's own variables (X_ROOT,
+// X_HOME, ...), which a request must not be able to read back as cookies.
+bool sendable_name(const char* name) {
+  if (std::strncmp(name, "X_", 2) == 0) return false;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
+    if (*p < 0x20 || *p == 0x7f || *p == ' ' || *p == ';' || *p == ',' || *p == '=')
+      return false;
+  return true;
+}
+
 // Sends the cookies named in the list variable `list`; a missing list is
 // skipped.
 void send_list(const char* list, bool session) {
@@ -54,6 +67,12 @@ void send_list(const char* list, bool session) {
     if (used == 0) break;
     p += used;
     if (!name.data()[0]) continue;  // an empty quoted item names nothing
+    if (!sendable_name(name.data())) {
+      char shown[3 * kMaxCookieName + 1];  // encoded, so the trace line stays one line
+      escape_url(name.data(), shown, sizeof shown);
+      X_trace("Cookie name not sent: [%s]\n", shown);
+      continue;
+    }
     const char* value = X_get_value(name.data());
     std::fputs(X_cookie_header(name.data(), value, session).c_str(), stdout);
     if (!value || !value[0]) {

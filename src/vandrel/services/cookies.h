@@ -22,6 +22,8 @@ constexpr size_t kCookieHeaderSize = 8192;
 int X_cookie(X_FILE* file, char* line, int& compile, int ignore);
 
 // Prints the Set-Cookie lines for X_ServerCOOKIES, then X_SessionCOOKIES.
+// A name beginning with "X_", or holding a control byte, DEL, a blank, ";",
+// "," or "=", is not sent (only traced).
 void X_set_cookies();
 
 // The value of cookie `name` in `cookies` (an HTTP_COOKIE text, may be
