@@ -224,6 +224,9 @@ bool error_open_body() {
     X_header();
     return false;
   }
+  // A CGI reply starts with its header whatever failed, also a request
+  // whose fields could not be decoded, before the content-type line was due.
+  if (reply == Reply::kCgi) X_content_type();
   X_header();
   return true;
 }
