@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -185,7 +186,19 @@ int POST_parser(entry* table) {
     POST_errmsg = "This script can only be used to decode form results. \n";
     return -1;
   }
-  int count = std::atoi(GETenv("CONTENT_LENGTH"));
+  // Read as a long long so that a huge length is refused rather than
+  // overflowing; text that is not a number reads as 0, as before.
+  long long length = std::strtoll(GETenv("CONTENT_LENGTH"), nullptr, 10);
+  if (length > static_cast<long long>(kMaxFieldTotal)) {
+    static char message[128];
+    std::snprintf(message, sizeof message,
+                  "The form body of %lld bytes is over the limit of %zu bytes\n", length,
+                  kMaxFieldTotal);
+    POST_errmsg = message;
+    X_trace("POST_parser: %s", message);
+    return -1;
+  }
+  int count = length > 0 ? static_cast<int>(length) : 0;
   X_trace("POST: CONTENT_LENGTH= %d", count);
   int x = 0;
   while (count > 0 && !std::feof(stdin)) {

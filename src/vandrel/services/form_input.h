@@ -17,6 +17,10 @@ struct entry {
 constexpr int kMaxEntries = 10000;  // at most 9999 pairs and the end marker
 constexpr int kMaxPairs = kMaxEntries - 1;
 constexpr int kMaxPairLength = 50000;
+// The form values of one request together hold at most this many bytes. A
+// URL-encoded body keeps every byte it reads, so one whose CONTENT_LENGTH is
+// larger is refused before any of it is read.
+constexpr size_t kMaxFieldTotal = 32 << 20;
 
 extern entry ent[kMaxEntries];
 // Text of the last decoder error.
@@ -36,7 +40,8 @@ int CheckEnctypeMethod();
 int GET_parser(entry* table, const char* name);
 // Stores PATH_INFO, undecoded, as the value of the pair `name`. 0.
 int GET_path(entry* table, const char* name);
-// Fills `table` from a URL-encoded body on standard input. 0, or -1.
+// Fills `table` from a URL-encoded body on standard input. 0, or -1 (also for
+// a CONTENT_LENGTH over kMaxFieldTotal).
 int POST_parser(entry* table);
 
 // The environment variable's value, or "" when unset.

@@ -21,10 +21,9 @@ constexpr int kMultipartLineSize = 500;
 // The boundary line of the body holds at most 297 bytes (getline with 298).
 constexpr int kBoundaryLineSize = 298;
 // A plain field's value keeps at most this many bytes; all plain values of a
-// request together at most kMaxFieldTotal. Longer contents are read whole but
-// cut, so that a hostile body cannot exhaust memory.
+// request together at most kMaxFieldTotal (form_input.h). Longer contents are
+// read whole but cut, so that a hostile body cannot exhaust memory.
 constexpr size_t kMaxFieldValue = 1 << 20;
-constexpr size_t kMaxFieldTotal = 32 << 20;
 
 // The separator of the parts: CR, LF and the body's first line, with the
 // prefix table of its KMP search.
