@@ -280,7 +280,9 @@ Benchmark::Outcome Benchmark::transfer(bool write, File* f) {
     if (slot_ != nullptr) session_count(slot_, write, group_);
     return Outcome::kDone;
   }
-  if (n == 0 && !write && s_.mode == kSequential) return Outcome::kEof;
+  // A read of nothing is at or past the end of the file, in either mode: a
+  // random run keeps drawing blocks there, so going on would only repeat it.
+  if (n == 0 && !write) return Outcome::kEof;
   if (n < 0 && errno == EINTR) return Outcome::kStop;
   io_error(write ? "Lwrite" : "Lread", errno);
   return Outcome::kFailed;
@@ -331,8 +333,9 @@ void Benchmark::run() {
       case Outcome::kFailed:
         break;
       case Outcome::kEof:
-        // Every further read would return nothing: stop here, and say why.
-        std::printf("\n## End of file reached on %s: sequential run stopped\n", rf_.name);
+        // Further reads would find nothing either: stop here, and say why.
+        std::printf("\n## End of file reached on %s: %s run stopped\n", rf_.name,
+                    s_.mode == kRandom ? "random" : "sequential");
         final_report();
       case Outcome::kStop:
       case Outcome::kSeekFailed:

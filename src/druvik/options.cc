@@ -123,6 +123,10 @@ int parse_options(int argc, char** argv, Settings* s, FILE* out) {
         break;
       case 'n':
         s->count_limit = leading_int64(optarg);
+        if (s->count_limit < 0) {
+          std::fputs("\t illegal I/O count: should be 0 or more\n", out);
+          ++errors;
+        }
         break;
       case 'l':
         s->kb_limit = leading_int64(optarg);

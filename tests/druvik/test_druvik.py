@@ -75,6 +75,7 @@ class DruvikTest(unittest.TestCase):
                  (["-m", "back"], "\tillegal I/O mode: back\n"),
                  (["-t", "direct"], "\tillegal I/O type: direct\n"),
                  (["-o", "W"], "\t RW-Order chain is too short!\n"),
+                 (["-n", "-5", "-e", "10"], "\t illegal I/O count: should be 0 or more\n"),
                  (["-l", "4", "-s", "8"], "\t illegal KB/s limit < IO size\n"),
                  (["-m", "rnd", "-b", "9", "-e", "9"], ""), (["-x"], "")]
         cases = [(args + ["-i", "-1", f], message) for args, message in cases]
@@ -113,6 +114,26 @@ class DruvikTest(unittest.TestCase):
             self.assertIn("\n## End of file reached on %s: sequential run stopped\n" % f, out)
             self.assertEqual(counts(out), (reads, 0))
             self.assertEqual(err, "")
+
+    def test_end_of_file_stops_a_random_run(self):
+        f = self.file("short", 10)
+        for extra in ([], ["-P"], ["-t", "aio"]):
+            with self.subTest(extra=extra):
+                # Pipes left unread until the end: a run that floods standard error blocks on
+                # it instead of filling memory, and is killed.
+                with subprocess.Popen([PROG, "-m", "rnd", "-s", "1", "-e", "100000", "-n", "1000",
+                                       "-i", "-1", *extra, f], stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE) as p:
+                    try:
+                        p.wait(timeout=5)
+                    except subprocess.TimeoutExpired:
+                        p.kill()
+                        p.wait()
+                    out, err = p.stdout.read().decode(), p.stderr.read(1024).decode()
+                self.assertEqual(p.returncode, 0, err)
+                self.assertIn("\n## End of file reached on %s: random run stopped\n" % f, out)
+                self.assertLess(counts(out)[0], 1000)
+                self.assertEqual(err, "")
 
     def test_random_positions_stay_between_begin_and_end(self):
         for extra in ([], ["-P"], ["-t", "aio"], ["-t", "osync", "-P"]):
