@@ -141,6 +141,15 @@ class PemtoTest(unittest.TestCase):
             self.assertEqual(out, "")
             self.assertEqual(err, "Pemto: %s is not a recognized cpu type.\n" % name)
 
+    def test_unusable_number_of_simulated_cpus(self):
+        for value in ["many", "0", "-2", "4097", "99999999999999999999", "8x", " 8", "2.5"]:
+            with self.subTest(value=value):
+                status, out, err, _ = run(["1", "1"], processor="UltraSPARC III", cpus=value)
+                self.assertEqual(status, 1)
+                self.assertEqual(out, "")
+                self.assertEqual(err, "Pemto: PEMTO_SIMULATE_CPUS is \"%s\": it must be a whole "
+                                      "number from 1 to 4096\n" % value)
+
     def test_help(self):
         name = "UltraSPARC III"
         for args in (["-h"], ["-h", "-x"], ["-s", "-h", "1", "2"]):

@@ -18,7 +18,9 @@
 //   PEMTO_SIMULATE_CPUS  N: pretend to have processors 0 .. N-1 (see
 //                        processor.h), clocked at the simulated processor's
 //                        clock, or 1000 MHz when PEMTO_SIMULATE names none;
-//                        ignored unless it starts with a number from 1 to 4096
+//                        anything but decimal digits making 1 to 4096 is an
+//                        error: a count the tests rely on must not silently
+//                        become the host's processors
 #pragma once
 
 #include <cstdint>
@@ -35,6 +37,7 @@ struct Platform {
   std::string simulate_failures;  // failure list of the simulated processor
   ProcessorServicesConfig processors;
   std::function<uint64_t()> now = monotonic_ns;  // the counters' clock, nanoseconds
+  std::string error;  // why a variable cannot be used, naming it; empty: none
 };
 
 // Looks a variable up: its value, or null when it is not set.
@@ -42,5 +45,7 @@ using EnvironmentLookup = std::function<const char*(const char* name)>;
 
 // The platform the variables describe.
 Platform platform_from(const EnvironmentLookup& lookup);
-// The platform of this process's environment.
+// The platform of this process's environment. A variable that cannot be
+// used is a start-up error: its message goes to standard error after the
+// program's name, and the process exits with status 1.
 Platform platform_from_environment();
