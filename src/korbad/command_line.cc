@@ -16,6 +16,12 @@ bool parse_command_line(int argc, char** argv, int pid, ListenOptions* options, 
       options->address.assign(value, colon - value);
       port_text = colon + 1;
     }
+    // Without digits the port would read as 0, and the system would pick one
+    // that nobody is told of.
+    const char* digit = port_text;
+    while (*digit == ' ' || *digit == '\t') ++digit;
+    if (*digit == '+' || *digit == '-') ++digit;
+    if (*digit < '0' || *digit > '9') return false;
     options->port = static_cast<int>(leading_int64(port_text) & 0xFFFF);
     if (colon != nullptr) {
       fprintf(banners, "\nKorbad %s ==> IP:[%s] Port:[%d] PID:%d\n", kKorbadVersion,

@@ -29,6 +29,7 @@ class CommandLine(unittest.TestCase):
 
     def test_usage_errors(self):
         for args, banners in ((["-x"], ""), (["5000"], ""), (["-p"], ""),
+                              (["-p", "127.0.0.1:"], ""), (["-p", "none"], ""),
                               (["-p", "6000", "-v"],
                                "\nKorbad v.3.12 (vek) ==> IP:[any] Port:[6000] PID:{pid}\n")):
             with self.subTest(args=args):
