@@ -26,7 +26,11 @@ void (*cleanups[kMaxExitCleanups])() = {};
 int cleanup_count = 0;
 int next_cleanup = 0;
 
+void (*exit_hook)(int status) = nullptr;
+
 }  // namespace
+
+void X_set_exit_hook(void (*hook)(int status)) { exit_hook = hook; }
 
 bool X_error_locked() { return error_lock; }
 
@@ -76,5 +80,10 @@ void X_exit(int status) {
   if (n > 0 && static_cast<size_t>(n) < sizeof scratch) unlink(scratch);
   X_trace("X_exit: exit...");
   std::fflush(stdout);
+  if (exit_hook) {
+    error_lock = false;
+    next_cleanup = 0;
+    exit_hook(status);
+  }
   std::exit(status);
 }

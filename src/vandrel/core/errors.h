@@ -41,4 +41,12 @@ bool X_on_exit(void (*cleanup)());
 // "X.<pid>" in TMP_DIR, flushes standard output.
 [[noreturn]] void X_exit(int status);
 
+// For a harness that runs many pages in one process (the fuzz targets): with
+// a hook set, X_exit does all of the above, then makes the error path as a
+// new process has it (no error being reported, every cleanup due again) and
+// calls `hook` instead of ending the process. The hook must not return: it
+// takes control back to the harness (see fuzz/vandrel/harness.h); should it
+// return, the process ends as without it. nullptr: end the process again.
+void X_set_exit_hook(void (*hook)(int status));
+
 #endif  // VANDREL_CORE_ERRORS_H_

@@ -1,0 +1,111 @@
+#include "vandrel/harness.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "vandrel/core/clock.h"
+#include "vandrel/core/errors.h"
+#include "vandrel/core/open_streams.h"
+#include "vandrel/core/output.h"
+#include "vandrel/core/patterns.h"
+#include "vandrel/core/settings.h"
+#include "vandrel/core/trace.h"
+#include "vandrel/core/variable_store.h"
+
+namespace {
+
+// X_exit's way back to fuzz_run. The frames between a fatal error and the
+// harness are the interpreter's own, and some of them own std::string and
+// std::vector (cookies, multipart input, the command table): longjmp over
+// them would skip their destructors, which is undefined behaviour, so the
+// hook throws and fuzz_run catches. This exception exists only in the fuzz
+// programs; the product never throws across its rooms, it ends the process.
+struct RunEnded {
+  int status;
+};
+
+[[noreturn]] void end_run(int status) { throw RunEnded{status}; }
+
+char scratch[256];
+
+void remove_scratch() {
+  std::error_code ec;
+  std::filesystem::remove_all(scratch, ec);
+}
+
+void gather(avl* node, void* ctx) {
+  static_cast<std::vector<X_USER*>*>(ctx)->push_back(reinterpret_cast<X_USER*>(node));
+}
+
+// As a new process leaves the interpreter when it ends: every arena released,
+// the streams closed, the settings as they start.
+void give_back() {
+  std::vector<X_USER*> all;
+  AVL_walk(x_BUFFERS.vtree.root, gather, &all);
+  for (X_USER* u : all) X_heap_free(u->hp);
+  X_heap_free(x_BUFFERS.hp);
+  x_BUFFERS = X_BUFFERS{};
+  X_patt_cache_reset();
+
+  X_redirect(nullptr);
+  for (x_OPEN& slot : x_open_table) {
+    if (slot.kind == StreamKind::kPipe) pclose(slot.fp);
+    if (slot.kind == StreamKind::kFile) std::fclose(slot.fp);
+    slot = x_OPEN{};
+  }
+  HTML = 1;
+  DO_fflush = 1;
+  FlushLines = 0;
+  IgnoreEmpty = 1;
+  X_set_body_open(true);
+  X_ERROR = nullptr;
+  X_ROOT = nullptr;
+  X_HOME = nullptr;
+  TMP_DIR = scratch;
+  Debug = 0;
+  Trace = 0;
+  X_set_clock(nullptr);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void fuzz_init() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+  std::snprintf(scratch, sizeof scratch, "%s/vandrel-fuzz.%d",
+                std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp", static_cast<int>(getpid()));
+  std::filesystem::create_directories(scratch);
+  std::atexit(remove_scratch);
+  TMP_DIR = scratch;
+  X_set_exit_hook(end_run);
+}
+
+const char* fuzz_scratch_dir() { return scratch; }
+
+int fuzz_run(void (*body)(void* ctx), void* ctx) {
+  fuzz_init();
+  X_patt_cache_reset();
+  X_store_init();
+  int status = 0;
+  try {
+    body(ctx);
+  } catch (const RunEnded& ended) {
+    status = ended.status;
+  }
+  give_back();
+  return status;
+}
+
+std::string fuzz_text(const uint8_t* data, size_t size, size_t max_size) {
+  const char* text = reinterpret_cast<const char*>(data);
+  size_t n = size ? strnlen(text, size) : 0;
+  return std::string(text, n < max_size ? n : max_size);
+}
