@@ -1,5 +1,6 @@
 #include "korbad/log.h"
 
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,11 +8,43 @@
 #include <cstring>
 #include <ctime>
 
+#include "korbad/request.h"
+
 LogLine& LogLine::add(std::string_view text) {
   size_t room = sizeof(buf_) - len_;
   size_t n = text.size() < room ? text.size() : room;
   memcpy(buf_ + len_, text.data(), n);
   len_ += n;
+  return *this;
+}
+
+LogLine& LogLine::add_escaped(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    char escape[4] = {'\\', 0, 0, 0};
+    size_t n = 2;
+    if (c == '\n') {
+      escape[1] = 'n';
+    } else if (c == '\r') {
+      escape[1] = 'r';
+    } else if (c == '\t') {
+      escape[1] = 't';
+    } else if (c == '\\') {
+      escape[1] = '\\';
+    } else if (c < 0x20 || c == 0x7f) {
+      escape[1] = 'x';
+      escape[2] = kHex[c >> 4];
+      escape[3] = kHex[c & 0xf];
+      n = 4;
+    } else {
+      escape[0] = ch;
+      n = 1;
+    }
+    if (n > sizeof(buf_) - len_) break;
+    memcpy(buf_ + len_, escape, n);
+    len_ += n;
+  }
   return *this;
 }
 
@@ -63,13 +96,23 @@ void err(const char* what) {
 
 namespace {
 
+constexpr size_t kWhenMax = 64;
+
+// The longest Connect line: prefix, process id, client, the whole request
+// escaped, and the time with its line end. Nothing of it may be cut, or the
+// line end would go and the next line would join this one.
+static_assert(sizeof("Korbad-") + 20 + sizeof(":> Connect -> [") + INET_ADDRSTRLEN +
+                      sizeof("] CMD= \"") + 4 * kRequestMax + sizeof("\" TIME: ") + kWhenMax <=
+                  LogLine::kCapacity,
+              "a Connect line with a fully escaped request must fit");
+
 void log_request_line(std::string_view event, std::string_view client, std::string_view request) {
-  char when[64];
+  char when[kWhenMax];
   time_t now = time(nullptr);
   if (ctime_r(&now, when) == nullptr) strcpy(when, "?\n");
   LogLine line;
-  line.add("Korbad-").add_int(getpid()).add(":> ").add(event).add(" -> [").add(client);
-  line.add("] CMD= \"").add(request).add("\" TIME: ").add(when);
+  line.add("Korbad-").add_int(getpid()).add(":> ").add(event).add(" -> [").add_escaped(client);
+  line.add("] CMD= \"").add_escaped(request).add("\" TIME: ").add(when);
   log_write(line);
 }
 

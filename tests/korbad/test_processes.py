@@ -92,7 +92,7 @@ class ClientGoesAway(unittest.TestCase):
             conn, tree = self.leave_during(svc, b"tree\n", b"STAT *** OK COMMAND (cmd: tree)\n")
             self.assert_all_gone(svc, tree + [conn])
             self.assertEqual(svc.others(), [])
-            self.assertIn(b'Korbad-%d:> Exit -> [127.0.0.1] CMD= "tree\n"' % conn, svc.log())
+            self.assertIn(b'Korbad-%d:> Exit -> [127.0.0.1] CMD= "tree\\n"' % conn, svc.log())
             # A command that is still writing, and one that never wrote.
             conn, tree = self.leave_during(svc, b"chatty\n", b"STAT *** OK", size=1)
             self.assert_all_gone(svc, tree + [conn])

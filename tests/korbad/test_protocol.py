@@ -121,8 +121,8 @@ class Protocol(unittest.TestCase):
         self.svc.request(request)
         pid = self.svc.connect_pids()[-1]
         stamp = rb"TIME: \w{3} \w{3} [ \d]\d \d\d:\d\d:\d\d \d{4}\n"
-        connect_line = re.escape(b'Korbad-%d:> Connect -> [127.0.0.1] CMD= "' % pid + request
-                                 + b'" ') + stamp
+        connect_line = re.escape(b'Korbad-%d:> Connect -> [127.0.0.1] CMD= "' % pid
+                                 + request.replace(b"\n", b"\\n") + b'" ') + stamp
         self.assertRegex(self.svc.log(), connect_line)
         exit_line = re.escape(b'Korbad-%d:> Exit -> [127.0.0.1] CMD= "' % pid + request[:39]
                               + b'" ') + stamp
