@@ -14,11 +14,11 @@
 
 int Debug = 0;
 int Trace = 0;
+bool X_trace_decided = false;
 
 namespace {
 
 bool debug_decided = false;
-bool trace_decided = false;
 FILE* debug_stream = nullptr;
 FILE* trace_stream = nullptr;
 
@@ -48,7 +48,7 @@ FILE* open_log(const char* name, const char* mode) {
 }
 
 void decide_trace_level() {
-  trace_decided = true;
+  X_trace_decided = true;
   if (Trace != 0) return;  // a level set before wins
   if (home_file_exists("X_TRACE")) Trace = 1;
   if (home_file_exists("X_LOG")) {
@@ -128,9 +128,9 @@ void X_debug(const char* format, ...) {
   if (Debug == 2) std::fflush(debug_stream);
 }
 
-int X_trace(const char* format, ...) {
+int X_trace_line(const char* format, ...) {
   if (!X_HOME) return -1;
-  if (!trace_decided) decide_trace_level();
+  if (!X_trace_decided) decide_trace_level();
   if (Trace == 0) return 0;
   // Inline trace is page text: while a CGI header is still open (and
   // throughout a HEAD request, which has no body) it goes to standard error,

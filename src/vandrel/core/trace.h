@@ -17,8 +17,15 @@ extern int Trace;
 void X_debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Writes one stamped line to the trace output when Trace is on; -1 while
-// X_HOME is not known yet, 0 otherwise.
-int X_trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// X_HOME is not known yet, 0 otherwise. Call it as X_trace.
+int X_trace_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// True once the trace level has been read from X_HOME's marker files.
+extern bool X_trace_decided;
+
+// Trace calls sit on every path of the interpreter: while the trace is off
+// each is a test at its call site, without a call or its arguments.
+#define X_trace(...) (X_trace_decided && Trace == 0 ? 0 : X_trace_line(__VA_ARGS__))
 
 // The arena whose figures the detailed trace prints after each line. The
 // pointer it holds is read at every line, so its owner may replace the arena
