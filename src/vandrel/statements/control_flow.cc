@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "vandrel/statements/command_table.h"
+#include "vandrel/statements/line_cleaner.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/statements/page_reader.h"
 #include "vandrel/statements/signals.h"
@@ -15,8 +16,17 @@ int ContinueBreak = 0;
 
 namespace {
 
-bool starts_with(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+enum class Terminator { kNone, kEnd, kContinue, kBreak };
+
+// What a line that ran no command ends, read from its start as the block
+// reader has always read it: "<@end>xyz" ends the block too.
+Terminator terminator_of(const char* line) {
+  if (line[0] != '<' || line[1] != '@') return Terminator::kNone;
+  const char* word = line + 2;
+  if (std::strncmp(word, "end>", 4) == 0) return Terminator::kEnd;
+  if (std::strncmp(word, "continue>", 9) == 0) return Terminator::kContinue;
+  if (std::strncmp(word, "break>", 6) == 0) return Terminator::kBreak;
+  return Terminator::kNone;
 }
 
 }  // namespace
@@ -25,27 +35,38 @@ int X_notfound(X_FILE* file, int compile, int ignore) {
   X_trace("X_notfound: compile: %d ignore: %d ## Continue: %d  Break: %d \n", compile, ignore,
           Continue, Break);
   LineBuffer line;
-  while (X_fgets(line.data(), kLineSize, file) > 0) {
+  for (;;) {
+    // A loop's text lines are known after its first pass: they go out from
+    // where they stand in the page.
+    if (const LineFacts* text = X_take_plain_text(file)) {
+      X_signal_point();
+      if (ContinueBreak || Continue) ignore = 1;
+      if (!ignore) X_transline_text(file->text + text->start, text->length, compile);
+      continue;
+    }
+    if (X_fgets(line.data(), kLineSize, file) <= 0) return 0;
     X_signal_point();
     if (ContinueBreak || Continue) ignore = 1;
     if (X_command(file, line.data(), compile, ignore) == 0) continue;
-    if (starts_with(line.data(), "<@end>")) return 0;
-    if (starts_with(line.data(), "<@continue>")) {
-      if (!ignore) {
-        Continue = 1;
-        X_trace("X_notfound: [continue] ==> %d \n", Continue);
-      }
-      continue;
-    }
-    if (starts_with(line.data(), "<@break>")) {
-      if (!ignore) {
-        Continue = 1;
-        Break = 1;
-        X_trace("X_notfound: [break] ==> Continue= %d \n", Continue);
-      }
-      continue;
+    switch (terminator_of(line.data())) {
+      case Terminator::kEnd:
+        return 0;
+      case Terminator::kContinue:
+        if (!ignore) {
+          Continue = 1;
+          X_trace("X_notfound: [continue] ==> %d \n", Continue);
+        }
+        continue;
+      case Terminator::kBreak:
+        if (!ignore) {
+          Continue = 1;
+          Break = 1;
+          X_trace("X_notfound: [break] ==> Continue= %d \n", Continue);
+        }
+        continue;
+      case Terminator::kNone:
+        break;
     }
     if (!ignore) X_transline(line.data(), nullptr, 0, compile);
   }
-  return 0;
 }

@@ -117,6 +117,15 @@ bool X_clean_line(X_FILE* file, char* line) {
   return X_clean_page_line(file, line, &facts);
 }
 
+const LineFacts* X_take_plain_text(X_FILE* file) {
+  if (file->offset >= file->size) return nullptr;
+  LineFacts* facts = X_line_facts(file, file->offset);
+  if (!facts || facts->kind != kPlainText) return nullptr;
+  file->offset += facts->length;
+  file->line_facts = facts;
+  return facts;
+}
+
 bool X_clean_page_line(X_FILE* file, char* line, LineFacts** facts) {
   bool cleaned = false;
   LineFacts* known = X_read_line_facts(file, line, &cleaned);

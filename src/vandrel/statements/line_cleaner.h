@@ -22,4 +22,10 @@ bool X_clean_line(X_FILE* file, char* line);
 // about it can be kept with them.
 bool X_clean_page_line(X_FILE* file, char* line, LineFacts** facts);
 
+// When the line at the read position of `file` is already known to be text
+// that cleaning leaves as it is, moves past it and returns its facts: the
+// line is then used where it stands in the page, unread and uncleaned.
+// Otherwise nullptr, and nothing is read.
+const LineFacts* X_take_plain_text(X_FILE* file);
+
 #endif  // VANDREL_STATEMENTS_LINE_CLEANER_H_

@@ -6,13 +6,24 @@
 #include "vandrel/core/clock.h"
 #include "vandrel/core/line_buffer.h"
 #include "vandrel/core/output.h"
+#include "vandrel/core/trace.h"
 #include "vandrel/values/value_sink.h"
 
 int X_value_limit = -1;
 
 void ValueSink::text(const char* p, size_t n) {
   if (!buf_) {
-    X_write(p, n);
+    // Inline trace lines are written into the output as they happen: text
+    // gathered before them would come out after them.
+    if (gathered_ + n > kGatherSize || Trace) {
+      flush();
+      if (n >= kGatherSize || Trace) {
+        X_write(p, n);
+        return;
+      }
+    }
+    std::memcpy(gather_ + gathered_, p, n);
+    gathered_ += n;
     return;
   }
   size_t room = size_ - 1 - len_;
@@ -28,6 +39,12 @@ void ValueSink::value(const char* p, size_t n) {
 }
 
 void ValueSink::value(const char* p) { value(p, std::strlen(p)); }
+
+void ValueSink::flush() {
+  if (gathered_ == 0) return;
+  X_write(gather_, gathered_);
+  gathered_ = 0;
+}
 
 namespace {
 
@@ -99,29 +116,51 @@ void transvalue(const char* value, char* dest, size_t dest_size) {
   }
   ValueSink sink;
   sink.value(value);
+  sink.flush();
   X_fflush(X_output());
 }
 
-int X_transline(const char* line, char* dest, size_t dest_size, int compile) {
-  if (dest && dest_size == 0) return 0;
-  if (dest) dest[0] = '\0';
-  if (IgnoreEmpty && line[0] == '\n') return 0;
-  ValueSink sink = dest ? ValueSink(dest, dest_size) : ValueSink();
+namespace {
+
+void transline_into(const char* text, size_t len, int compile, ValueSink& sink) {
   if (compile) {
-    translate_into(line, std::strlen(line), sink);
+    translate_into(text, len, sink);
   } else {
-    sink.value(line);
+    sink.value(text, len);
   }
-  // Values within the line are flushed with it, once.
-  if (!dest) X_fflush(X_output());
+}
+
+}  // namespace
+
+int X_transline(const char* line, char* dest, size_t dest_size, int compile) {
+  if (!dest) {
+    X_transline_text(line, std::strlen(line), compile);
+    return 0;
+  }
+  if (dest_size == 0) return 0;
+  dest[0] = '\0';
+  if (IgnoreEmpty && line[0] == '\n') return 0;
+  ValueSink sink(dest, dest_size);
+  transline_into(line, std::strlen(line), compile, sink);
   return 0;
+}
+
+void X_transline_text(const char* text, size_t len, int compile) {
+  if (IgnoreEmpty && len > 0 && text[0] == '\n') return;
+  ValueSink sink;
+  transline_into(text, len, compile, sink);
+  sink.flush();
+  // Values within the line are flushed with it, once.
+  X_fflush(X_output());
 }
 
 int X_transvalue(const char* ref, char* dest, size_t dest_size) {
   if (dest && dest_size == 0) return 0;
   ValueSink sink = dest ? ValueSink(dest, dest_size) : ValueSink();
   X_transvalue_into(ref, sink);
-  if (!dest) X_fflush(X_output());
+  if (dest) return 0;
+  sink.flush();
+  X_fflush(X_output());
   return 0;
 }
 

@@ -21,6 +21,10 @@ extern int X_value_limit;
 // produces nothing while empty lines are ignored. Returns 0.
 int X_transline(const char* line, char* dest, size_t dest_size, int compile);
 
+// X_transline to the output of the `len` bytes at `text`, which need no
+// terminator: a line used where it stands in the page.
+void X_transline_text(const char* text, size_t len, int compile);
+
 // Evaluates one reference text (without "$(" and ")") and outputs or copies
 // its value. Returns 0.
 int X_transvalue(const char* ref, char* dest, size_t dest_size);

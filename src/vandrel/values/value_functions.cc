@@ -490,6 +490,8 @@ void X_transvalue_into(const char* ref, ValueSink& sink) {
     if (r.match == Match::kExact && ref[n] != '\0') continue;
     ValueFunction function = functions.of_rule[kRuleIndex.rule[i]];
     if (!function) continue;
+    // A function may write to the output itself (call: runs page lines).
+    sink.flush();
     function(ref, ref + n, sink);
     return;
   }
