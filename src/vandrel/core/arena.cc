@@ -132,6 +132,19 @@ char* X_heap_restart_with(X_heap* hp, const char* text) {
                len + 1 > static_cast<size_t>(kHeapSmallData) && len + 1 <= room &&
                room / 4 <= len + 1;
   if (!reuse) {
+    // A variable's value is most often a short text replacing another: it
+    // goes to the start of the newest small block, where the allocation
+    // after a reduce would put it.
+    if (!Trace && big == nullptr && len + 1 <= static_cast<size_t>(kHeapSmallData)) {
+      for (heapblock* mb = hp->smallreq; mb != nullptr; mb = mb->m_next) mb->m_used = 0;
+      heapblock* first = hp->smallreq;
+      char* copy = heap_data(first);
+      std::memmove(copy, text, len);
+      copy[len] = '\0';
+      first->m_used = static_cast<int16_t>(len + 1);
+      rmalign(first);
+      return copy;
+    }
     X_heap_reduce(hp);
     return X_heap_strndup(hp, text, len);
   }

@@ -13,6 +13,9 @@ inline int32_t X_atoi(const char* text) {
   bool negative = *text == '-';
   if (*text == '-' || *text == '+') ++text;
   uint64_t value = 0;
+  // Eighteen digits cannot reach the clamp: most numbers end on the way.
+  for (int digits = 0; digits < 18 && *text >= '0' && *text <= '9'; ++digits, ++text)
+    value = value * 10 + static_cast<unsigned>(*text - '0');
   bool clamped = false;
   for (; *text >= '0' && *text <= '9'; ++text) {
     unsigned digit = static_cast<unsigned>(*text - '0');

@@ -39,7 +39,7 @@ constexpr Spelling kSpellings[] = {
 Op operator_of(const char* op) {
   if (op == nullptr) return Op::kUnknown;
   for (const Spelling& s : kSpellings) {
-    if (std::strcmp(op, s.text) == 0) return s.op;
+    if (op[0] == s.text[0] && std::strcmp(op, s.text) == 0) return s.op;
   }
   return Op::kUnknown;
 }
