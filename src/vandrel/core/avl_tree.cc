@@ -144,6 +144,7 @@ int AVL_insert(avl_tree* tree, avl* node) {
   node->right = nullptr;
   node->balance = 0;
   insert(&tree->root, node, tree->cmp);
+  ++tree->changes;
   return 0;
 }
 
@@ -153,6 +154,7 @@ int AVL_remove(avl_tree* tree, const char* name) {
   avl* found = nullptr;
   remove(&tree->root, &probe, tree->cmp, &found);
   if (found == nullptr) return -1;
+  ++tree->changes;
   found->left = nullptr;
   found->right = nullptr;
   found->balance = 0;

@@ -16,6 +16,9 @@ struct avl {
 struct avl_tree {
   avl* root;
   int (*cmp)(const avl*, const avl*);
+  // Counts the inserts and removals: a record found earlier is still in the
+  // tree while the count is what it was then.
+  uint64_t changes = 0;
 };
 
 // Byte-wise (strcmp) comparison of two nodes' keys; the comparison of every

@@ -76,7 +76,9 @@ void X_store_init() {
   // The detailed trace follows the main arena.
   X_trace_arena(&x_BUFFERS.hp);
   x_BUFFERS.files = nullptr;
-  x_BUFFERS.vtree = avl_tree{nullptr, avl_strcmp};
+  // A fresh tree counts on, so that no record found in the old one passes
+  // for one of the new.
+  x_BUFFERS.vtree = avl_tree{nullptr, avl_strcmp, x_BUFFERS.vtree.changes + 1};
   x_BUFFERS.ftree = avl_tree{nullptr, avl_strcmp};
   x_BUFFERS.hp = X_heap_new();
 }

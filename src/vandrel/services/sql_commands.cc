@@ -124,11 +124,41 @@ void skip_body(X_FILE* file, int compile) {
   X_notfound(file, compile, 1);
 }
 
+const char* decimal(char (&text)[16], int n) {
+  *std::to_chars(text, text + sizeof text - 1, n).ptr = '\0';
+  return text;
+}
+
 void put_number(const char* name, int n) {
   char text[16];
-  *std::to_chars(text, text + sizeof text - 1, n).ptr = '\0';
-  X_put_value(name, text, 0, 0);
+  X_put_value(name, decimal(text, n), 0, 0);
 }
+
+// The variables a row loop sets on every row, found once: a body seldom
+// makes or removes variables, and when it does, they are found again.
+class RowVariables {
+ public:
+  // Gives the variable `name`, kept in `slot` (0 to kMaxColumns), the value `text`.
+  void put(int slot, const char* name, const char* text) {
+    if (changes_ != x_BUFFERS.vtree.changes) {
+      for (X_USER*& user : users_) user = nullptr;
+      changes_ = x_BUFFERS.vtree.changes;
+    }
+    X_USER*& user = users_[slot];
+    if (!user) user = X_get_user(name);
+    if (user) {
+      X_put_user_value(user, text);
+    } else {
+      X_put_value(name, text, 0, 0);
+    }
+  }
+  // Names changed in place (their case): every variable is found again.
+  void forget() { changes_ = x_BUFFERS.vtree.changes - 1; }
+
+ private:
+  X_USER* users_[kMaxColumns + 1] = {};
+  uint64_t changes_ = x_BUFFERS.vtree.changes - 1;
+};
 
 // Runs the body once per row of the open cursor `id`; the number of rows
 // processed.
@@ -144,11 +174,14 @@ int X_found(X_FILE* file, int compile, const char* id) {
   // The names belong to the result and keep their case from row to row; they
   // are converted again only when the body switched the case.
   int names_case = -1;
+  RowVariables vars;
+  constexpr int kLinesSlot = kMaxColumns;
   // The values are the client's row, copied only into their variables.
   while ((rc = X_select_sql(1, id, nullptr, &numb, val)) == 0) {
     file->offset = body;
     if (names_case != X_sqlcase) {
       names_case = X_sqlcase;
+      vars.forget();
       for (int i = 0; i < numb; ++i) {
         if (names_case == 1) {
           uppercase(val[i].name);
@@ -157,8 +190,7 @@ int X_found(X_FILE* file, int compile, const char* id) {
         }
       }
     }
-    for (int i = 0; i < numb; ++i)
-      X_put_value(val[i].name, val[i].len > 0 ? val[i].value : "", 0, 0);
+    for (int i = 0; i < numb; ++i) vars.put(i, val[i].name, val[i].len > 0 ? val[i].value : "");
     if (n == 1) {
       LineBuffer names;
       char* list[kMaxColumns];
@@ -166,7 +198,8 @@ int X_found(X_FILE* file, int compile, const char* id) {
       X_join_names(list, numb, names.data(), kLineSize);
       X_put_value("X_sqlnames", names.data(), 0, 0);
     }
-    put_number("X_lines", n);
+    char lines[16];
+    vars.put(kLinesSlot, "X_lines", decimal(lines, n));
     X_notfound(file, compile, 0);
     if (Break) {
       X_eof = 0;

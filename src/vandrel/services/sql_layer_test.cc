@@ -281,6 +281,20 @@ TEST_F(SqlFakeTest, RowLoopShowsNullAndEmptyValuesAsEmptyText) {
       << X_ERRMSG;
 }
 
+TEST_F(SqlFakeTest, ColumnsReachTheirVariablesAfterTheBodyRemovesOrMakesVariables) {
+  server.script("select id from ids", rows({"id"}, {{"1"}, {"2"}, {"3"}}));
+  EXPECT_EQ(run("<@sql> select id from ids\n"
+                "$(id) $(X_lines)\n"
+                "<@if> icmp $(id) == 2\n"
+                "<@clear> id\n"
+                "<@clear> X_lines\n"
+                "<@end>\n"
+                "<@set> made$(id) x\n"
+                "<@end>\n"),
+            "1 1\n2 2\n3 3\n")
+      << X_ERRMSG;
+}
+
 TEST_F(SqlFakeTest, RowsAndEofAfterALoop) {
   server.script("select n from three", rows({"n"}, {{"1"}, {"2"}, {"3"}}));
   server.script("select n from none", rows({"n"}, {}));
