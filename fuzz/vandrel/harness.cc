@@ -32,6 +32,7 @@ struct RunEnded {
 [[noreturn]] void end_run(int status) { throw RunEnded{status}; }
 
 char scratch[256];
+void (*release_more)() = nullptr;
 
 void remove_scratch() {
   std::error_code ec;
@@ -45,6 +46,7 @@ void gather(avl* node, void* ctx) {
 // As a new process leaves the interpreter when it ends: every arena released,
 // the streams closed, the settings as they start.
 void give_back() {
+  if (release_more) release_more();
   std::vector<X_USER*> all;
   AVL_walk(x_BUFFERS.vtree.root, gather, &all);
   for (X_USER* u : all) X_heap_free(u->hp);
@@ -79,7 +81,8 @@ void fuzz_init() {
   static bool done = false;
   if (done) return;
   done = true;
-  if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+  // FUZZ_SHOW_OUTPUT=1 keeps it, to see what one input does.
+  if (!std::getenv("FUZZ_SHOW_OUTPUT") && !std::freopen("/dev/null", "w", stdout)) std::abort();
   std::snprintf(scratch, sizeof scratch, "%s/vandrel-fuzz.%d",
                 std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp", static_cast<int>(getpid()));
   std::filesystem::create_directories(scratch);
@@ -89,6 +92,8 @@ void fuzz_init() {
 }
 
 const char* fuzz_scratch_dir() { return scratch; }
+
+void fuzz_on_give_back(void (*release)()) { release_more = release; }
 
 int fuzz_run(void (*body)(void* ctx), void* ctx) {
   fuzz_init();

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <string>
 
-// Once per process: the page output and the error messages go to /dev/null,
+// Once per process: the page output and the error messages go to /dev/null
+// (unless FUZZ_SHOW_OUTPUT is set),
 // TMP_DIR is a scratch folder of this process (removed at its exit), and
 // X_exit comes back to fuzz_run instead of ending the process.
 void fuzz_init();
@@ -25,6 +26,10 @@ template <typename F>
 int fuzz_run(F&& body) {
   return fuzz_run([](void* ctx) { (*static_cast<F*>(ctx))(); }, &body);
 }
+
+// `release` runs after every run, before the harness gives back the main
+// arena: what a higher room keeps there and owns besides (page functions).
+void fuzz_on_give_back(void (*release)());
 
 // The input as a NUL-terminated text, cut at its first NUL (as every text of
 // the interpreter is) and at `max_size` bytes.

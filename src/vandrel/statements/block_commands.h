@@ -18,4 +18,10 @@ int X_return(X_FILE* file, char* line, int& compile, int ignore);
 // <@return>. 0, or -1 after a fatal error whose report returned.
 int X_call_text(const char* call, int compile, char* ret, size_t ret_size);
 
+// Releases the arenas of the page functions and empties their tree. A run
+// keeps its functions to its end; a harness that runs many pages in one
+// process (the fuzz targets) gives them back after each page, before it
+// releases the main arena that holds their records.
+void X_release_functions();
+
 #endif  // VANDREL_STATEMENTS_BLOCK_COMMANDS_H_

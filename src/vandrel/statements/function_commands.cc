@@ -191,26 +191,40 @@ int X_call_text(const char* call, int compile, char* ret, size_t ret_size) {
     bind_arguments(fn, args.data(), call_hp);
   }
 
-  ++call_depth;
-  X_notfound(fn->file, compile, 0);
-  --call_depth;
-
-  if (hidden) {
-    drop_arguments(fn);
-    X_heap_free(call_hp);
-    while (hidden) {
-      X_USER* next = hidden->next;
-      hidden->next = nullptr;
-      AVL_insert(&x_BUFFERS.vtree, &hidden->node);
-      hidden = next;
+  // What the call set aside is put back when the call ends, also when a
+  // fuzz harness takes a fatal error back by unwinding the call (its exit
+  // hook): the next page it runs then finds the depth, the return buffer and
+  // the variables as before.
+  struct CallEnd {
+    X_FUN* fn;
+    X_USER* hidden;
+    X_heap* call_hp;
+    char* saved_buffer;
+    size_t saved_size;
+    long saved_offset;
+    ~CallEnd() {
+      --call_depth;
+      if (hidden) {
+        drop_arguments(fn);
+        X_heap_free(call_hp);
+        while (hidden) {
+          X_USER* next = hidden->next;
+          hidden->next = nullptr;
+          AVL_insert(&x_BUFFERS.vtree, &hidden->node);
+          hidden = next;
+        }
+      }
+      Break = 0;
+      Continue = 0;
+      ContinueBreak = 0;
+      return_buffer = saved_buffer;
+      return_size = saved_size;
+      fn->file->offset = saved_offset;
     }
-  }
-  Break = 0;
-  Continue = 0;
-  ContinueBreak = 0;
-  return_buffer = saved_buffer;
-  return_size = saved_size;
-  fn->file->offset = saved_offset;
+  };
+  ++call_depth;
+  CallEnd end{fn, hidden, call_hp, saved_buffer, saved_size, saved_offset};
+  X_notfound(fn->file, compile, 0);
   return 0;
 }
 
@@ -220,6 +234,17 @@ int X_call(X_FILE* /*file*/, char* line, int& compile, int ignore) {
   X_trace("X_call: {%s} compile: %d ignore: %d \n", line, compile, ignore);
   X_call_text(X_command_args(line), compile, nullptr, 0);
   return 0;
+}
+
+namespace {
+
+void release_function(avl* node, void*) { X_heap_free(reinterpret_cast<X_FUN*>(node)->hp); }
+
+}  // namespace
+
+void X_release_functions() {
+  AVL_walk(x_BUFFERS.ftree.root, release_function, nullptr);
+  x_BUFFERS.ftree.root = nullptr;
 }
 
 int X_return(X_FILE* /*file*/, char* line, int& compile, int ignore) {
