@@ -2,8 +2,12 @@
 #ifndef HESTOV_BANNER_H_
 #define HESTOV_BANNER_H_
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdio>
+
+#include "hestov/timed_source.h"
 
 namespace hestov {
 
@@ -12,8 +16,25 @@ namespace hestov {
 // false when the command does not fit `size`.
 bool banner_command(const char* prtconf_path, char* cmd, size_t size);
 
-// Starts the banner pipeline for reading; nullptr when it cannot start.
-FILE* open_banner_pipeline(const char* prtconf_path);
+// The banner pipeline while it runs: the shell that runs it, in a process
+// group of its own, and the stream of its output. Not to be copied: the
+// stream reads through `reader`.
+struct BannerPipeline {
+  pid_t pid = -1;
+  TimedReader reader;
+  FILE* out = nullptr;
+  BannerPipeline() = default;
+  BannerPipeline(const BannerPipeline&) = delete;
+  BannerPipeline& operator=(const BannerPipeline&) = delete;
+};
+
+// Starts the banner pipeline under "/bin/sh -c"; its output must have ended
+// within source_timeout() seconds from now. False when it cannot start.
+bool start_banner_pipeline(const char* prtconf_path, BannerPipeline* pipeline);
+
+// Reads the banner from a started pipeline (empty when none came in time),
+// then kills the pipeline with everything in its group and reaps the shell.
+void finish_banner_pipeline(BannerPipeline* pipeline, char* out, size_t out_size);
 
 // The quoted text after "banner-name:  " in `in`; empty when not found.
 void find_banner(FILE* in, char* out, size_t out_size);

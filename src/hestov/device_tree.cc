@@ -9,6 +9,7 @@
 #include <csignal>
 
 #include "hestov/findstr.h"
+#include "hestov/timed_source.h"
 
 namespace hestov {
 
@@ -61,6 +62,8 @@ namespace {
 // Only async-signal-safe calls: the child of a fork runs nothing else before
 // exec, and leaves the parent's stdio buffers alone by ending with _exit.
 [[noreturn]] void exec_prtconf(const char* path, int out_fd) {
+  // A group of its own, so that stopping it also stops what it started.
+  setpgid(0, 0);
   bool ready = true;
   if (out_fd == STDOUT_FILENO) {
     ready = fcntl(out_fd, F_SETFD, 0) == 0;  // keep it across exec
@@ -87,18 +90,24 @@ PrtconfStatus run_prtconf(const char* path, DeviceTree* dt) {
     return PrtconfStatus::kNotStarted;
   }
   if (pid == 0) exec_prtconf(path, fds[1]);
+  setpgid(pid, pid);  // also here, so the group exists before it is stopped
   close(fds[1]);
 
-  FILE* in = fdopen(fds[0], "r");
+  TimedReader reader;
+  reader.fd = fds[0];
+  reader.deadline = source_deadline();
+  FILE* in = timed_stream(&reader);
   if (in != nullptr) {
     read_device_tree(in, dt);
+    // A tool that has not answered in time is a tool that gave nothing.
+    if (reader.timed_out) *dt = DeviceTree{};
   } else {
     close(fds[0]);
   }
 
-  // The tool may still be writing; it is not needed any more.
+  // The tool may still be writing, or hang; it is not needed any more.
   PrtconfStatus status = PrtconfStatus::kDone;
-  if (kill(pid, SIGKILL) != 0) {
+  if (kill(-pid, SIGKILL) != 0 && kill(pid, SIGKILL) != 0) {
     status = PrtconfStatus::kKillFailed;
   } else {
     // Reap this child only: a plain wait could take another child instead.

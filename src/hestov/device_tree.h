@@ -36,9 +36,10 @@ enum class PrtconfStatus {
 
 // Runs `path` as "prtconf -vp" in a child whose standard output is a pipe,
 // reads the device-tree values from it, then kills the child (it may still be
-// writing) and reaps it. A child that cannot exec writes
-// "sys child: exec failed" to standard error and ends with status 1; the
-// values then stay 0 and empty.
+// writing) with its process group and reaps it. A child that cannot exec
+// writes "sys child: exec failed" to standard error and ends with status 1;
+// the values then stay 0 and empty, as they do when the child has not ended
+// its output within source_timeout() seconds.
 PrtconfStatus run_prtconf(const char* path, DeviceTree* dt);
 
 }  // namespace hestov

@@ -9,6 +9,7 @@
 
 #include "hestov/bounded_text.h"
 #include "hestov/linux_equivalents.h"
+#include "hestov/timed_source.h"
 
 namespace hestov {
 
@@ -23,6 +24,7 @@ HostSource::HostSource(std::string root, std::string prtconf)
 HostSource HostSource::from_environment() {
   const char* root = getenv("HESTOV_ROOT");
   const char* prtconf = getenv("HESTOV_PRTCONF");
+  set_source_timeout(parse_source_timeout(getenv("HESTOV_TIMEOUT")));
   return HostSource(root != nullptr ? root : "", prtconf != nullptr ? prtconf : "");
 }
 
@@ -87,7 +89,7 @@ int HostSource::processor_info(processorid_t id, processor_info_t* info) {
 }
 
 FILE* HostSource::open_release_file() {
-  return fopen((root_ + "/etc/release").c_str(), "re");
+  return open_source_file(root_ + "/etc/release");
 }
 
 const char* HostSource::prtconf_path() {

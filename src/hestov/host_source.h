@@ -16,7 +16,8 @@ class HostSource : public SysSource {
   // broken tool shows); otherwise ROOT/usr/sbin/prtconf when it exists.
   HostSource(std::string root, std::string prtconf);
 
-  // Root from HESTOV_ROOT, prtconf tool from HESTOV_PRTCONF.
+  // Root from HESTOV_ROOT, prtconf tool from HESTOV_PRTCONF; also sets the
+  // sources' time-out from HESTOV_TIMEOUT (seconds) when that is valid.
   static HostSource from_environment();
 
   time_t time() override;

@@ -1,6 +1,5 @@
 #include "hestov/linux_equivalents.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "hestov/device_tree.h"
 #include "hestov/release_text.h"
 #include "hestov/sys_source.h"
+#include "hestov/timed_source.h"
 
 namespace hestov {
 
@@ -23,20 +23,9 @@ namespace {
 constexpr size_t kSmallFile = 256;
 
 // Reads up to size-1 bytes of a (pseudo) file and terminates them; -1 when
-// the file cannot be read.
+// the file cannot be read in time.
 ssize_t read_file(const std::string& path, char* buf, size_t size) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  size_t n = 0;
-  while (n + 1 < size) {
-    ssize_t got = read(fd, buf + n, size - 1 - n);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    n += static_cast<size_t>(got);
-  }
-  close(fd);
-  buf[n] = '\0';
-  return static_cast<ssize_t>(n);
+  return read_source_file(path, buf, size);
 }
 
 // A one-line sysfs text, trimmed; false when absent or empty.
@@ -118,7 +107,7 @@ int cache_kb(const char* text) {
 
 bool cpuinfo_value(const std::string& root, int cpu, const char* key, char* out, size_t out_size) {
   copy_text(out, out_size, "");
-  FILE* in = fopen((root + "/proc/cpuinfo").c_str(), "re");
+  FILE* in = open_source_file(root + "/proc/cpuinfo");
   if (in == nullptr) return false;
   char line[512];
   int current = -1;
@@ -210,14 +199,11 @@ void chip_name(const std::string& root, char* out, size_t out_size) {
 }
 
 int system_clock_mhz(const std::string& root) {
-  unsigned char buf[16];
-  int fd = open((root + "/proc/device-tree/clock-frequency").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  ssize_t n = read(fd, buf, sizeof buf);
-  close(fd);
+  char buf[17];
+  ssize_t n = read_file(root + "/proc/device-tree/clock-frequency", buf, sizeof buf);
   if (n != 4 && n != 8) return 0;
   uint64_t hz = 0;  // device-tree cells are big-endian
-  for (ssize_t i = 0; i < n; ++i) hz = hz << 8 | buf[i];
+  for (ssize_t i = 0; i < n; ++i) hz = hz << 8 | static_cast<unsigned char>(buf[i]);
   return mhz_from_hz(hz);
 }
 
@@ -253,7 +239,7 @@ void firmware_banner(const std::string& root, char* out, size_t out_size) {
 void os_release(const std::string& root, char* out, size_t out_size) {
   copy_text(out, out_size, "");
   for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
-    FILE* in = fopen((root + path).c_str(), "re");
+    FILE* in = open_source_file(root + path);
     if (in == nullptr) continue;
     os_release_name(in, out, out_size);
     fclose(in);

@@ -80,7 +80,8 @@ void get_system_config(system_config_t* cfg, SysSource& src) {
 
   // Started first so the tool works while the rest is gathered.
   const char* prtconf = src.prtconf_path();
-  FILE* banner = prtconf != nullptr ? open_banner_pipeline(prtconf) : nullptr;
+  BannerPipeline banner;
+  bool banner_started = prtconf != nullptr && start_banner_pipeline(prtconf, &banner);
 
   fill_date_time(cfg, src.time());
 
@@ -111,9 +112,8 @@ void get_system_config(system_config_t* cfg, SysSource& src) {
     break;
   }
 
-  if (banner != nullptr) {
-    find_banner(banner, cfg->banner_name, sizeof cfg->banner_name);
-    pclose(banner);
+  if (banner_started) {
+    finish_banner_pipeline(&banner, cfg->banner_name, sizeof cfg->banner_name);
   } else if (prtconf == nullptr) {
     src.firmware_banner(cfg->banner_name, sizeof cfg->banner_name);
   }

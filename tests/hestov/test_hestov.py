@@ -106,6 +106,31 @@ class HestovTest(unittest.TestCase):
         self.assertEqual(lines[2], "   %s   1282 MHz" % os.uname().machine)
         self.assertEqual(lines[3], "   " + "".join(host_cpus_and_memory()))
 
+    def test_hanging_sources_count_as_unavailable(self):
+        # prtconf says nothing and never ends; /etc/release is a FIFO whose
+        # writer (this test) never writes. Both must end as sources that are
+        # not there: as in test_prtconf_that_cannot_start, less its message.
+        root = self.machine("sparc-v440", with_prtconf=True)
+        release = os.path.join(root, "etc", "release")
+        os.unlink(release)
+        os.mkfifo(release)
+        writer = os.open(release, os.O_RDWR | os.O_NONBLOCK)
+        try:
+            start = time.monotonic()
+            r = self.run_hestov({"HESTOV_ROOT": root, "FAKE_PRTCONF_HANG": "1",
+                                 "HESTOV_TIMEOUT": "1"})
+            elapsed = time.monotonic() - start
+        finally:
+            os.close(writer)
+        self.assertLess(elapsed, 6)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, b"")
+        lines = r.stdout.decode().split("\n")
+        self.assertEqual(len(lines), 5, r.stdout)
+        self.assertEqual(lines[1], " " + os.uname().release[:30])
+        self.assertEqual(lines[2], "   %s   1282 MHz" % os.uname().machine)
+        self.assertEqual(lines[3], "   " + "".join(host_cpus_and_memory()))
+
     def test_this_host(self):
         r = self.run_hestov()
         self.assertEqual(r.returncode, 0, r.stderr)
