@@ -36,19 +36,24 @@ int X_notfound(X_FILE* file, int compile, int ignore) {
           Continue, Break);
   LineBuffer line;
   for (;;) {
-    // A loop's text lines are known after its first pass: they go out from
-    // where they stand in the page.
-    if (const LineFacts* text = X_take_plain_text(file)) {
-      X_signal_point();
-      if (ContinueBreak || Continue) ignore = 1;
-      if (!ignore) X_transline_text(file->text + text->start, text->length, compile);
-      continue;
-    }
-    if (X_fgets(line.data(), kLineSize, file) <= 0) return 0;
+    // A loop's text lines and block ends are known after its first pass:
+    // they are used where they stand in the page.
+    const LineFacts* known = nullptr;
+    KnownLine kind = X_take_known_line(file, &known);
+    if (kind == KnownLine::kUnknown && X_fgets(line.data(), kLineSize, file) <= 0) return 0;
     X_signal_point();
     if (ContinueBreak || Continue) ignore = 1;
-    if (X_command(file, line.data(), compile, ignore) == 0) continue;
-    switch (terminator_of(line.data())) {
+    if (kind == KnownLine::kText) {
+      if (!ignore) X_transline_text(file->text + known->start, known->length, compile);
+      continue;
+    }
+    const char* unrun = line.data();
+    if (kind == KnownLine::kBlockEnd) {
+      unrun = file->text + known->start + known->lead;
+    } else if (X_command(file, line.data(), compile, ignore) == 0) {
+      continue;
+    }
+    switch (terminator_of(unrun)) {
       case Terminator::kEnd:
         return 0;
       case Terminator::kContinue:
@@ -67,6 +72,6 @@ int X_notfound(X_FILE* file, int compile, int ignore) {
       case Terminator::kNone:
         break;
     }
-    if (!ignore) X_transline(line.data(), nullptr, 0, compile);
+    if (!ignore && kind == KnownLine::kUnknown) X_transline(line.data(), nullptr, 0, compile);
   }
 }

@@ -4,6 +4,7 @@
 
 #include "vandrel/core/errors.h"
 #include "vandrel/core/line_buffer.h"
+#include "vandrel/statements/command_table.h"
 #include "vandrel/statements/page_reader.h"
 
 namespace {
@@ -117,13 +118,18 @@ bool X_clean_line(X_FILE* file, char* line) {
   return X_clean_page_line(file, line, &facts);
 }
 
-const LineFacts* X_take_plain_text(X_FILE* file) {
-  if (file->offset >= file->size) return nullptr;
-  LineFacts* facts = X_line_facts(file, file->offset);
-  if (!facts || facts->kind != kPlainText) return nullptr;
-  file->offset += facts->length;
-  file->line_facts = facts;
-  return facts;
+KnownLine X_take_known_line(X_FILE* file, const LineFacts** facts) {
+  if (file->offset >= file->size) return KnownLine::kUnknown;
+  LineFacts* known = X_line_facts(file, file->offset);
+  if (!known) return KnownLine::kUnknown;
+  KnownLine kind = KnownLine::kUnknown;
+  if (known->kind == kPlainText) kind = KnownLine::kText;
+  if (known->kind == kPlainCommand && known->code == kTerminatorCode) kind = KnownLine::kBlockEnd;
+  if (kind == KnownLine::kUnknown) return kind;
+  file->offset += known->length;
+  file->line_facts = known;
+  *facts = known;
+  return kind;
 }
 
 bool X_clean_page_line(X_FILE* file, char* line, LineFacts** facts) {

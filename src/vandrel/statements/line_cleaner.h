@@ -22,10 +22,18 @@ bool X_clean_line(X_FILE* file, char* line);
 // about it can be kept with them.
 bool X_clean_page_line(X_FILE* file, char* line, LineFacts** facts);
 
-// When the line at the read position of `file` is already known to be text
-// that cleaning leaves as it is, moves past it and returns its facts: the
-// line is then used where it stands in the page, unread and uncleaned.
-// Otherwise nullptr, and nothing is read.
-const LineFacts* X_take_plain_text(X_FILE* file);
+// What is already known of the line at the read position of a page.
+enum class KnownLine {
+  kUnknown,   // to be read and cleaned
+  kText,      // text that cleaning leaves as it is
+  kBlockEnd,  // a command line whose word is end, continue or break
+};
+
+// When the line at the read position of `file` is known text or a known
+// block end, moves past it, gives its facts in `*facts` and tells which: the
+// line is then used where it stands in the page, unread and uncleaned (a
+// block end's command starts `lead` bytes into it). Otherwise kUnknown, and
+// nothing is read.
+KnownLine X_take_known_line(X_FILE* file, const LineFacts** facts);
 
 #endif  // VANDREL_STATEMENTS_LINE_CLEANER_H_
