@@ -173,6 +173,26 @@ bool stays_inside(const std::string& rest) {
   }
 }
 
+// The check above is textual, so a symbolic link in the root can still lead
+// out of it. With X_ROOT_LINKS=inside (from x.env) the page's real path must
+// lie in the root's real path too. Unset, empty or "follow" keeps the textual
+// check alone: sites set up before the setting may rely on links out. Any
+// other value means "inside", so that a misspelt setting refuses rather than
+// lets a page through.
+bool links_must_stay_inside() {
+  const char* setting = std::getenv("X_ROOT_LINKS");
+  return setting && setting[0] && std::strcmp(setting, "follow") != 0;
+}
+
+// True when the real path of `path` is not in the real path of `root`, and
+// also when either cannot be resolved.
+bool leads_out(const std::string& path, const char* root) {
+  char real_root[PATH_MAX];
+  char real_path[PATH_MAX];
+  if (!realpath(root, real_root) || !realpath(path.c_str(), real_path)) return true;
+  return !under_root(real_path, real_root);
+}
+
 void take_shell_arguments(int argc, char** argv) {
   bool page_taken = false;
   for (int i = 1; i < argc;) {
@@ -345,6 +365,10 @@ void X_check_name(const char* root, const char* variable) {
     ERRMSG("Invalid %s value: %s \n", variable, value.c_str());
     return;
   }
+  if (links_must_stay_inside() && leads_out(path, root)) {
+    ERRMSG("Invalid %s value: %s (a link leads out of X_ROOT) \n", variable, value.c_str());
+    return;
+  }
   if (path != value) X_put_value(variable, path.c_str(), 0, 0);
 }
 
@@ -352,6 +376,10 @@ void X_default_names(const char* root) {
   if (!X_PAGE) {
     std::string page = std::string(root) + "/x.page";
     if (is_regular_file(page)) {
+      if (links_must_stay_inside() && leads_out(page, root)) {
+        ERRMSG("Invalid %s value: %s (a link leads out of X_ROOT) \n", "X_PAGE", page.c_str());
+        return;
+      }
       X_put_value("X_PAGE", page.c_str(), 0, 0);
       page_text = page;
       X_PAGE = page_text.c_str();
@@ -359,7 +387,8 @@ void X_default_names(const char* root) {
   }
   if (X_ERROR || !X_PAGE) return;
   std::string error = page_text.substr(0, page_text.rfind('/') + 1) + "x.error";
-  if (is_regular_file(error)) {
+  // An error page beside the page that leads out is not used, as if absent.
+  if (is_regular_file(error) && !(links_must_stay_inside() && leads_out(error, root))) {
     X_put_value("X_ERROR", error.c_str(), 0, 0);
     error_text = error;
     X_ERROR = error_text.c_str();
