@@ -216,6 +216,10 @@ int X_command(X_FILE* file, char* line, int& compile, int ignore) {
     code = word_code(line);
     if (facts) facts->code = static_cast<int16_t>(code);
   }
+  return X_run_command(file, line, code, compile, ignore);
+}
+
+int X_run_command(X_FILE* file, char* line, int code, int& compile, int ignore) {
   if (code == kNoWordEnd) return X_let(file, line, compile, ignore);
   if (code == kTerminatorCode) return -1;
   CommandHandler handler = handler_for(code);

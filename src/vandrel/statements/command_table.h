@@ -52,6 +52,10 @@ int X_search_command(const char* word);
 // block terminator, and the caller then sees the cleaned line.
 int X_command(X_FILE* file, char* line, int& compile, int ignore);
 
+// X_command for a `line` that is already cleaned and whose command code
+// (`LineFacts::code`, as X_command found it) is known.
+int X_run_command(X_FILE* file, char* line, int code, int& compile, int ignore);
+
 // The argument text of a cleaned command line: everything after the ">" that
 // ends the command word.
 const char* X_command_args(const char* line);

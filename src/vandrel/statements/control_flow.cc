@@ -36,10 +36,10 @@ int X_notfound(X_FILE* file, int compile, int ignore) {
           Continue, Break);
   LineBuffer line;
   for (;;) {
-    // A loop's text lines and block ends are known after its first pass:
-    // they are used where they stand in the page.
+    // A loop's lines are known after its first pass: they are neither
+    // measured, cleaned nor looked up again.
     const LineFacts* known = nullptr;
-    KnownLine kind = X_take_known_line(file, &known);
+    KnownLine kind = X_take_known_line(file, line.data(), &known);
     if (kind == KnownLine::kUnknown && X_fgets(line.data(), kLineSize, file) <= 0) return 0;
     X_signal_point();
     if (ContinueBreak || Continue) ignore = 1;
@@ -50,6 +50,8 @@ int X_notfound(X_FILE* file, int compile, int ignore) {
     const char* unrun = line.data();
     if (kind == KnownLine::kBlockEnd) {
       unrun = file->text + known->start + known->lead;
+    } else if (kind == KnownLine::kCommand) {
+      if (X_run_command(file, line.data(), known->code, compile, ignore) == 0) continue;
     } else if (X_command(file, line.data(), compile, ignore) == 0) {
       continue;
     }
@@ -72,6 +74,6 @@ int X_notfound(X_FILE* file, int compile, int ignore) {
       case Terminator::kNone:
         break;
     }
-    if (!ignore && kind == KnownLine::kUnknown) X_transline(line.data(), nullptr, 0, compile);
+    if (!ignore && kind != KnownLine::kBlockEnd) X_transline(line.data(), nullptr, 0, compile);
   }
 }

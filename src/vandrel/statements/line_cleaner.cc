@@ -118,14 +118,19 @@ bool X_clean_line(X_FILE* file, char* line) {
   return X_clean_page_line(file, line, &facts);
 }
 
-KnownLine X_take_known_line(X_FILE* file, const LineFacts** facts) {
+KnownLine X_take_known_line(X_FILE* file, char* line, const LineFacts** facts) {
   if (file->offset >= file->size) return KnownLine::kUnknown;
   LineFacts* known = X_line_facts(file, file->offset);
   if (!known) return KnownLine::kUnknown;
   KnownLine kind = KnownLine::kUnknown;
   if (known->kind == kPlainText) kind = KnownLine::kText;
-  if (known->kind == kPlainCommand && known->code == kTerminatorCode) kind = KnownLine::kBlockEnd;
+  if (known->kind == kPlainCommand && known->code != kCodeUnknown)
+    kind = known->code == kTerminatorCode ? KnownLine::kBlockEnd : KnownLine::kCommand;
   if (kind == KnownLine::kUnknown) return kind;
+  if (kind == KnownLine::kCommand) {
+    std::memcpy(line, file->text + known->start + known->lead, known->clean_length);
+    line[known->clean_length] = '\0';
+  }
   file->offset += known->length;
   file->line_facts = known;
   *facts = known;

@@ -27,13 +27,15 @@ enum class KnownLine {
   kUnknown,   // to be read and cleaned
   kText,      // text that cleaning leaves as it is
   kBlockEnd,  // a command line whose word is end, continue or break
+  kCommand,   // any other command line that cleaning only cuts out
 };
 
-// When the line at the read position of `file` is known text or a known
-// block end, moves past it, gives its facts in `*facts` and tells which: the
-// line is then used where it stands in the page, unread and uncleaned (a
-// block end's command starts `lead` bytes into it). Otherwise kUnknown, and
-// nothing is read.
-KnownLine X_take_known_line(X_FILE* file, const LineFacts** facts);
+// When the line at the read position of `file` is known text, a known block
+// end or a known command line, moves past it, gives its facts in `*facts` and
+// tells which. Text and block ends are then used where they stand in the
+// page, unread and uncleaned (a block end's command starts `lead` bytes into
+// it); a command is copied into `line` (kLineSize bytes) cleaned, its code in
+// the facts. Otherwise kUnknown, and nothing is read.
+KnownLine X_take_known_line(X_FILE* file, char* line, const LineFacts** facts);
 
 #endif  // VANDREL_STATEMENTS_LINE_CLEANER_H_
