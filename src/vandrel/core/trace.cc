@@ -15,6 +15,7 @@
 int Debug = 0;
 int Trace = 0;
 bool X_trace_decided = false;
+bool X_debug_idle = false;
 
 namespace {
 
@@ -106,7 +107,7 @@ void PrintTM(FILE* stream) {
   previous_stamp = now;
 }
 
-void X_debug(const char* format, ...) {
+void X_debug_line(const char* format, ...) {
   if (!debug_decided && X_HOME) {
     debug_decided = true;
     if (home_file_exists("X_DEBUG")) Debug = 1;
@@ -117,8 +118,10 @@ void X_debug(const char* format, ...) {
       std::fclose(debug_stream);
       debug_stream = nullptr;
     }
+    X_debug_idle = debug_decided;
     return;
   }
+  X_debug_idle = false;
   if (!debug_stream) debug_stream = open_log("X_DEBUG", "a");
   if (!debug_stream) return;
   va_list args;

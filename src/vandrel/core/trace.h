@@ -13,8 +13,15 @@ extern int Debug;
 // 0 off; 1 inline into the page; 2 trace file; 3 trace file with arena figures.
 extern int Trace;
 
-// Writes one stamped line to the debug log when Debug is on.
-void X_debug(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes one stamped line to the debug log when Debug is on. Call it as
+// X_debug.
+void X_debug_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// True while the debug level is decided and no debug log is open: a debug
+// call while Debug is 0 then has nothing to do, not even a log to close.
+extern bool X_debug_idle;
+
+#define X_debug(...) (X_debug_idle && Debug == 0 ? void() : X_debug_line(__VA_ARGS__))
 
 // Writes one stamped line to the trace output when Trace is on; -1 while
 // X_HOME is not known yet, 0 otherwise. Call it as X_trace.
