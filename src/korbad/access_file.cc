@@ -56,8 +56,11 @@ AccessVerdict check_access(FILE* access, std::string_view client, std::string_vi
     } else if (fields.keyword == "command") {
       in_run = false;
       if (!granted) continue;
+      // A NUL byte would end the program's name early, as a C string: a path
+      // of NULs would run the client's first argument.
       if (fields.name.empty() || fields.path.empty() || fields.name.size() > kNameMax ||
-          fields.path.size() > kPathMax) {
+          fields.path.size() > kPathMax || fields.name.find('\0') != std::string_view::npos ||
+          fields.path.find('\0') != std::string_view::npos) {
         continue;
       }
       if (list != nullptr) {

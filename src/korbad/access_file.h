@@ -47,9 +47,9 @@ enum class AccessVerdict { kListed, kFound, kNoAccess };
 // granted command goes to list and the result is kListed. Otherwise the
 // first granted command named word is kFound and its program is copied to
 // path. A "command" line without a name and a program, or with one longer
-// than its limit, declares nothing (it still ends an access run): running
-// such a half line would hand the client's first argument to the shell as
-// the program.
+// than its limit or holding a NUL byte, declares nothing (it still ends an
+// access run): running such a half line would hand the client's first
+// argument to the shell as the program.
 AccessVerdict check_access(FILE* access, std::string_view client, std::string_view word,
                            const ListSink* list, char (&path)[kPathMax + 1]);
 

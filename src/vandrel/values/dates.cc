@@ -239,7 +239,9 @@ int SETdate(datetime_t* date, const char* format, char* datestr, size_t datestr_
 int X_dt2str(long dt, const char* format, char* datestr, size_t datestr_size) {
   std::time_t t = static_cast<std::time_t>(dt);
   std::tm tm{};
-  if (localtime_r(&t, &tm) == nullptr || tm.tm_year + 1900 < 0 || tm.tm_year + 1900 > 65535) {
+  // The year's range is checked on tm_year itself: for seconds near the
+  // largest date the system has, tm_year + 1900 is past INT_MAX.
+  if (localtime_r(&t, &tm) == nullptr || tm.tm_year < -1900 || tm.tm_year > 65535 - 1900) {
     reset_flags();
     Ok = -1;
     if (datestr != nullptr && datestr_size > 0) datestr[0] = '\0';

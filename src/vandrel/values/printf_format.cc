@@ -12,8 +12,25 @@ constexpr char kIntConversions[] = "diouxXc";
 constexpr char kFloatConversions[] = "fFeEgG";
 constexpr char kTextConversions[] = "s";
 
+// No value is shown in more than a line's bytes, so a wider field or a
+// longer precision could only make printf pad (or, for a precision,
+// allocate) what the output cuts anyway: "%2147483647d" takes seconds and
+// "%.2147483647f" gigabytes.
+constexpr long kMaxField = 8192;
+
+// Moves `p` past a width or precision; false when it is over kMaxField.
+bool skip_field(const char*& p) {
+  long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > kMaxField) return false;
+  }
+  return true;
+}
+
 // True when `format` holds exactly one conversion and its letter is in
-// `allowed`. Flags, a width and a precision (digits only) are accepted.
+// `allowed`. Flags, a width and a precision (digits only, at most
+// kMaxField) are accepted.
 bool single_conversion(const char* format, const char* allowed) {
   int conversions = 0;
   for (const char* p = format; *p; ++p) {
@@ -21,10 +38,10 @@ bool single_conversion(const char* format, const char* allowed) {
     ++p;
     if (*p == '%') continue;
     p += std::strspn(p, "-+ #0");
-    p += std::strspn(p, "0123456789");
+    if (!skip_field(p)) return false;
     if (*p == '.') {
       ++p;
-      p += std::strspn(p, "0123456789");
+      if (!skip_field(p)) return false;
     }
     if (*p == '\0' || !std::strchr(allowed, *p)) return false;
     ++conversions;

@@ -1,7 +1,8 @@
 // Page-supplied printf formats ("int:" and "printf:" values). A format comes
 // from a page author, so it is used only when it holds exactly one
 // conversion of the expected kind: no "%n", no "*", no length modifier, no
-// second conversion ("%%" is plain text).
+// width or precision over 8192 (wider than any value is shown), no second
+// conversion ("%%" is plain text).
 #ifndef VANDREL_VALUES_PRINTF_FORMAT_H_
 #define VANDREL_VALUES_PRINTF_FORMAT_H_
 
