@@ -35,6 +35,23 @@ TEST(CommandLine, DefaultsWithoutArguments) {
   EXPECT_FALSE(p.options.has_address);
   EXPECT_EQ(p.options.port, 5000);
   EXPECT_EQ(p.banners, "");
+  EXPECT_EQ(p.options.max_connections, 256);
+  EXPECT_EQ(p.options.request_timeout, 30);
+}
+
+TEST(CommandLine, LimitsArePlainDecimalsWithinTheirRanges) {
+  Parsed p = parse({"-c", "3", "-p", "6001", "-t", "0", "-c", "4096"});
+  ASSERT_TRUE(p.ok);
+  EXPECT_EQ(p.options.max_connections, 4096);
+  EXPECT_EQ(p.options.request_timeout, 0);
+  EXPECT_EQ(p.options.port, 6001);
+  EXPECT_EQ(parse({"-t", "86400"}).options.request_timeout, 86400);
+  for (const char* bad : {"", "0", "4097", "-1", "+5", " 5", "5s", "99999999999999999999"}) {
+    EXPECT_FALSE(parse({"-c", bad}).ok) << bad;
+  }
+  for (const char* bad : {"", "86401", "-1", "1.5", "x"}) EXPECT_FALSE(parse({"-t", bad}).ok) << bad;
+  EXPECT_FALSE(parse({"-c"}).ok);
+  EXPECT_FALSE(parse({"-t"}).ok);
 }
 
 TEST(CommandLine, OneBannerPerPortOption) {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 #include "korbad/access_file.h"
@@ -70,6 +72,30 @@ class Reply {
 void close_connection() {
   if (fd_cmd >= 0) close(fd_cmd);
   fd_cmd = -1;
+}
+
+long monotonic_ms() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Waits until the client has sent something (or closed, or failed) for at
+// most timeout seconds; false if it has not. A client that never sends
+// would otherwise hold its process, and one of the listener's places, for
+// ever.
+bool wait_for_request(int sock, int timeout) {
+  if (timeout <= 0) return true;
+  long deadline = monotonic_ms() + timeout * 1000L;
+  for (;;) {
+    long left = deadline - monotonic_ms();
+    if (left <= 0) return false;
+    struct pollfd p = {sock, POLLIN, 0};
+    int n = poll(&p, 1, static_cast<int>(left));
+    if (n > 0) return true;
+    // Any other failure is left for the read to report.
+    if (n < 0 && errno != EINTR) return true;
+  }
 }
 
 }  // namespace
@@ -147,7 +173,7 @@ bool check_command(char* request, const char* client, int sock, RunningCommand* 
   return true;
 }
 
-void serve_connection(int sock) {
+void serve_connection(int sock, int request_timeout) {
   fd_cmd = sock;
   // The listening socket is the listener's alone: held here it would keep
   // the port bound after the listener is gone.
@@ -166,6 +192,10 @@ void serve_connection(int sock) {
   inet_ntop(AF_INET, &peer.sin_addr, client, sizeof(client));
 
   static char request[kRequestMax + 1];
+  if (!wait_for_request(sock, request_timeout)) {
+    errno = ETIMEDOUT;
+    err("Nread");
+  }
   errno = 0;
   if (Nread(sock, request, sizeof(request)) < 1) err("Nread");
   // The request is text: a NUL byte ends it.

@@ -20,7 +20,9 @@ ssize_t Nread(int sock, char* buf, size_t size);
 bool check_command(char* request, const char* client, int sock, RunningCommand* cmd, char* buf,
                    size_t cap);
 
-// Runs the connection process on the accepted socket and exits.
-[[noreturn]] void serve_connection(int sock);
+// Runs the connection process on the accepted socket and exits. A client
+// that has sent nothing within request_timeout seconds (0: no limit) is
+// dropped.
+[[noreturn]] void serve_connection(int sock, int request_timeout);
 
 #endif  // KORBAD_CONNECTION_H_

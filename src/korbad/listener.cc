@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,9 +80,26 @@ void bind_with_retry(const struct sockaddr_in& sinme) {
   }
 }
 
-[[noreturn]] void accept_loop() {
+// Closes a connection that finds every place taken, at once: queued, it
+// would wait for a place with no word to the client.
+void refuse(int sock, const struct sockaddr_in& peer, int limit) {
+  char client[INET_ADDRSTRLEN] = "?";
+  inet_ntop(AF_INET, &peer.sin_addr, client, sizeof(client));
+  close(sock);
+  LogLine line;
+  line.add("-- Too many connections (").add_int(limit).add("): refused [").add(client).add("]");
+  msg(std::string_view(line.data(), line.size()));
+}
+
+[[noreturn]] void accept_loop(const ListenOptions& options) {
+  sigset_t chld, unblocked;
+  sigemptyset(&chld);
+  sigaddset(&chld, SIGCHLD);
+  track_connections(options.max_connections);
   for (;;) {
-    int sock = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    struct sockaddr_in peer = {};
+    socklen_t peer_len = sizeof(peer);
+    int sock = accept4(fd, reinterpret_cast<struct sockaddr*>(&peer), &peer_len, SOCK_CLOEXEC);
     if (sock < 0) {
       int e = errno;
       if (connection_error(e)) continue;
@@ -92,9 +110,25 @@ void bind_with_retry(const struct sockaddr_in& sinme) {
       pause_ms(100);
       continue;
     }
+    // The count changes in the SIGCHLD handler, so it is held still from the
+    // check until the new process is counted.
+    sigprocmask(SIG_BLOCK, &chld, &unblocked);
+    // A connection process that has just ended may not be reaped yet.
+    if (connections_full()) reap_children();
+    if (connections_full()) {
+      sigprocmask(SIG_SETMASK, &unblocked, nullptr);
+      refuse(sock, peer, options.max_connections);
+      continue;
+    }
     fd_cmd = sock;
     pid_t pid = fork();
-    if (pid == 0) serve_connection(sock);
+    if (pid == 0) {
+      track_connections(0);
+      sigprocmask(SIG_SETMASK, &unblocked, nullptr);
+      serve_connection(sock, options.request_timeout);
+    }
+    if (pid > 0) connections_add(pid);
+    sigprocmask(SIG_SETMASK, &unblocked, nullptr);
     // Also when fork failed: the connection is dropped without a word.
     close(sock);
     fd_cmd = -1;
@@ -149,5 +183,5 @@ int korbad_main(int argc, char** argv) {
   // at once, leaving them to the kernel's SYN retries (1 s, 3 s, ...).
   if (listen(fd, SOMAXCONN) < 0) err("listen");
   msg("*** READY for Service! ***");
-  accept_loop();
+  accept_loop(options);
 }

@@ -2,6 +2,8 @@
 #ifndef KORBAD_SIGNALS_H_
 #define KORBAD_SIGNALS_H_
 
+#include <sys/types.h>
+
 #include <csignal>
 
 // Listening socket and accepted connection socket; -1 while none is open.
@@ -16,6 +18,16 @@ void sigpipe(int);
 // SIGCHLD: reaps every child that has ended. Signals of children that end
 // together merge into one, so reaping only one would leave zombies behind.
 void sigchld(int);
+
+// The connection processes of the listener, so that at most limit of them
+// run at once. The listener calls connections_full and connections_add, and
+// reap_children, with SIGCHLD blocked; sigchld takes a connection out when it
+// reaps it. limit is at most kMaxConnectionsLimit; 0 tracks none.
+void track_connections(int limit);
+bool connections_full();
+void connections_add(pid_t pid);
+// What sigchld does: reaps every ended child. Async-signal-safe.
+void reap_children();
 
 // SIGTERM: logs, kills the process tree below this process, closes the
 // sockets and exits 0. The listener, which leads the process group, also

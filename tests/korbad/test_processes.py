@@ -146,7 +146,7 @@ class Termination(unittest.TestCase):
     def test_sigterm_to_listener_ends_everything(self):
         svc = make_service()
         with svc:
-            silent = svc.connect()  # never sends: waits with no time-out
+            silent = svc.connect()  # never sends: waits out its request time-out
             busy = [svc.connect(b"tree\n") for _ in range(2)]
             for s in busy:
                 self.assertEqual(s.recv(40, socket.MSG_WAITALL)[:12], b"STAT *** OK ")
@@ -179,6 +179,44 @@ class Termination(unittest.TestCase):
             self.assertEqual(svc.request(b"hello 1\n"), b"STAT *** OK COMMAND (cmd: hello)\n1\n")
             first.close()
             second.close()
+
+
+class WithOptions(Service):
+    """A service started with options after its "-p"."""
+
+    def __init__(self, access, options):
+        super().__init__(access)
+        self.options = options
+
+    def spawn(self, args):
+        return super().spawn(args + self.options)
+
+
+class Limits(unittest.TestCase):
+    def test_silent_client_is_dropped_after_the_request_time_out(self):
+        with WithOptions("command hello /bin/echo\n", ["-t", "1"]) as svc, svc.connect() as s:
+            start = time.monotonic()
+            self.assertEqual(read_all(s, timeout=5), b"")
+            self.assertTrue(0.9 < time.monotonic() - start < 3, time.monotonic() - start)
+            self.assertTrue(wait_for(lambda: svc.others() == [], timeout=3), svc.others())
+            self.assertIn(b"Nread: Connection timed out\n errno= 110\n", svc.log())
+            self.assertEqual(svc.request(b"hello 1\n"), b"STAT *** OK COMMAND (cmd: hello)\n1\n")
+
+    def test_connection_over_the_limit_is_closed_at_once(self):
+        with WithOptions("command hello /bin/echo\n", ["-c", "2"]) as svc:
+            held = [svc.connect() for _ in range(2)]
+            self.assertTrue(wait_for(lambda: len(children(svc.proc.pid)) == 2))
+            with svc.connect() as s:
+                start = time.monotonic()
+                self.assertEqual(read_all(s, timeout=5), b"")
+                self.assertLess(time.monotonic() - start, 3)
+            self.assertIn(b"Korbad-%d: -- Too many connections (2): refused [127.0.0.1]\n"
+                          % svc.proc.pid, svc.log())
+            # A connection that ends frees its place.
+            held.pop().close()
+            self.assertTrue(wait_for(lambda: len(children(svc.proc.pid)) == 1))
+            self.assertEqual(svc.request(b"hello 1\n"), b"STAT *** OK COMMAND (cmd: hello)\n1\n")
+            held.pop().close()
 
 
 class ManyClients(unittest.TestCase):

@@ -8,7 +8,8 @@ import unittest
 
 from korbad_harness import EXAMPLES, HOST, KORBAD, Service, free_port, proc_stat, wait_for
 
-USAGE = "{0} v.3.12 (vek)\nUsage: {0} [-p [IP:]port (default:5000)] \n"
+USAGE = ("{0} v.3.12 (vek)\nUsage: {0} [-p [IP:]port (default:5000)] "
+         "[-c connections (default:256)] [-t seconds (default:30)] \n")
 
 
 def run(args, home=None, env_home=True):
@@ -30,6 +31,7 @@ class CommandLine(unittest.TestCase):
     def test_usage_errors(self):
         for args, banners in ((["-x"], ""), (["5000"], ""), (["-p"], ""),
                               (["-p", "127.0.0.1:"], ""), (["-p", "none"], ""),
+                              (["-c", "0"], ""), (["-t", "1s"], ""),
                               (["-p", "6000", "-v"],
                                "\nKorbad v.3.12 (vek) ==> IP:[any] Port:[6000] PID:{pid}\n")):
             with self.subTest(args=args):
