@@ -6,15 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <vector>
 
-#include "vandrel/core/clock.h"
 #include "vandrel/core/errors.h"
-#include "vandrel/core/open_streams.h"
-#include "vandrel/core/output.h"
+#include "vandrel/core/interpreter_reset.h"
 #include "vandrel/core/patterns.h"
 #include "vandrel/core/settings.h"
-#include "vandrel/core/trace.h"
 #include "vandrel/core/variable_store.h"
 
 namespace {
@@ -39,39 +35,12 @@ void remove_scratch() {
   std::filesystem::remove_all(scratch, ec);
 }
 
-void gather(avl* node, void* ctx) {
-  static_cast<std::vector<X_USER*>*>(ctx)->push_back(reinterpret_cast<X_USER*>(node));
-}
-
 // As a new process leaves the interpreter when it ends: every arena released,
 // the streams closed, the settings as they start.
 void give_back() {
   if (release_more) release_more();
-  std::vector<X_USER*> all;
-  AVL_walk(x_BUFFERS.vtree.root, gather, &all);
-  for (X_USER* u : all) X_heap_free(u->hp);
-  X_heap_free(x_BUFFERS.hp);
-  x_BUFFERS = X_BUFFERS{};
-  X_patt_cache_reset();
-
-  X_redirect(nullptr);
-  for (x_OPEN& slot : x_open_table) {
-    if (slot.kind == StreamKind::kPipe) pclose(slot.fp);
-    if (slot.kind == StreamKind::kFile) std::fclose(slot.fp);
-    slot = x_OPEN{};
-  }
-  HTML = 1;
-  DO_fflush = 1;
-  FlushLines = 0;
-  IgnoreEmpty = 1;
-  X_set_body_open(true);
-  X_ERROR = nullptr;
-  X_ROOT = nullptr;
-  X_HOME = nullptr;
+  X_reset_interpreter();
   TMP_DIR = scratch;
-  Debug = 0;
-  Trace = 0;
-  X_set_clock(nullptr);
   std::fflush(stdout);
 }
 
